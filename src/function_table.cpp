@@ -1,0 +1,25 @@
+// The module's functions, in registration order. Adding a function is one line here: the
+// plain C++ function to call and its Python parameter names.
+#include "function_table.hpp"
+
+#include "binding.hpp"
+#include "distances/cost.hpp"
+
+namespace rc {
+namespace {
+
+PyObject* rust_available(PyObject*, PyObject*) noexcept { Py_RETURN_TRUE; }
+
+}  // namespace
+
+bool poll_python_signals() noexcept { return PyErr_CheckSignals() != 0; }
+
+std::span<PyMethodDef> function_table() {
+    static PyMethodDef table[] = {
+        {"rust_available", rust_available, METH_NOARGS, "rust_available()\n--\n\n"},
+        define<&distances::squared_euclidean_cost_matrix_impl, "squared_euclidean_cost_matrix", "x", "y">(),
+    };
+    return table;
+}
+
+}  // namespace rc

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <Python.h>
+
+#include <span>
+
+namespace rc {
+
+// The module functions in registration order (which is also the order of __all__).
+std::span<PyMethodDef> function_table();
+
+}  // namespace rc

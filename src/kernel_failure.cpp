@@ -1,0 +1,10 @@
+#include "kernel_failure.hpp"
+
+namespace rc {
+
+// Out of line and cold so that the checks in hot loops stay a compare and a branch.
+[[gnu::cold, gnu::noinline]] void fail(const std::string& message) { throw KernelFailure(message); }
+
+[[gnu::cold, gnu::noinline]] void fail_index_out_of_bounds() { throw KernelFailure(kIndexOutOfBounds); }
+
+}  // namespace rc

@@ -1,0 +1,57 @@
+// The process-wide worker pool: one operation, a parallel loop over an index range whose
+// results land by index, so every parallel kernel returns what its sequential form would.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "buffer.hpp"
+
+namespace rc::pool {
+
+// Called on the waiting thread every few milliseconds while a job runs; returning true
+// cancels the job (workers stop at their next index) and parallel_for throws Interrupted.
+// The binding layer installs one per call to make long calls interruptible.
+using InterruptPoll = bool (*)();
+
+class ScopedInterruptPoll {
+public:
+    explicit ScopedInterruptPoll(InterruptPoll poll) noexcept;
+    ~ScopedInterruptPoll();
+    ScopedInterruptPoll(const ScopedInterruptPoll&) = delete;
+    ScopedInterruptPoll& operator=(const ScopedInterruptPoll&) = delete;
+
+private:
+    InterruptPoll previous_;
+};
+
+// Thrown by parallel_for when the interrupt poll asked to stop. The poll has already recorded
+// why (for Python: the exception a signal handler raised).
+struct Interrupted {};
+
+// Worker threads of the pool, creating the pool on first use.
+std::size_t worker_count();
+
+// The worker count the environment and the machine ask for (without creating the pool).
+std::size_t configured_worker_count();
+
+// Runs body(begin, end) over disjoint ranges covering [0, n), on the pool's workers, and
+// returns when all have finished. The calling thread only waits. An exception thrown by body
+// stops that range; the other ranges run to completion and the first exception is rethrown.
+void parallel_for(std::size_t n, const std::function<void(std::size_t, std::size_t)>& body);
+
+// result[i] = f(i) for i in [0, n), computed in parallel and placed by index.
+template <class F>
+auto parallel_map(std::size_t n, F&& f) {
+    using T = std::invoke_result_t<F&, std::size_t>;
+    std::vector<T> results(n);
+    parallel_for(n, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) results[i] = f(i);
+    });
+    return results;
+}
+
+}  // namespace rc::pool
