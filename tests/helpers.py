@@ -1,0 +1,96 @@
+"""Shared test helpers: bit-exact comparison, the internal-failure type, and hypothesis
+strategies for arrays in every memory layout the module must read correctly."""
+
+import math
+import struct
+
+import numpy as np
+from hypothesis import strategies as st
+from hypothesis.extra import numpy as hnp
+
+import _rust_core
+
+
+def bits(value: float) -> bytes:
+    return struct.pack("<d", value)
+
+
+def same_float(a: float, b: float) -> bool:
+    """Equal to the bit, except that any two NaNs count as equal."""
+    if math.isnan(a) and math.isnan(b):
+        return True
+    return bits(a) == bits(b)
+
+
+def assert_same_float(actual, expected) -> None:
+    assert isinstance(actual, float), type(actual)
+    assert same_float(actual, expected), f"{actual!r} != {expected!r}"
+
+
+def assert_same_array(actual: np.ndarray, expected, dtype=np.float64) -> None:
+    """Same dtype, shape and values to the bit (NaNs equal), result C-contiguous and owning
+    a buffer that no other array shares."""
+    expected = np.asarray(expected, dtype=dtype)
+    assert isinstance(actual, np.ndarray)
+    assert actual.dtype == dtype, actual.dtype
+    assert actual.shape == expected.shape, (actual.shape, expected.shape)
+    assert actual.flags.c_contiguous and actual.flags.writeable
+    if dtype == np.float64:
+        same = (actual.view(np.uint64) == expected.view(np.uint64)) | (np.isnan(actual) & np.isnan(expected))
+        assert same.all(), f"differs at {np.argwhere(~same)[:5].tolist()}:\n{actual}\n{expected}"
+    else:
+        assert np.array_equal(actual, expected)
+
+
+def _panic_type():
+    try:
+        _rust_core.squared_euclidean_cost_matrix(np.ones((1, 2)), np.ones((1, 1)))
+    except BaseException as e:  # noqa: BLE001 - capturing the type itself
+        return type(e)
+    raise AssertionError("the narrower-y cost matrix did not fail")
+
+
+PanicException = _panic_type()
+
+
+# --- hypothesis strategies -------------------------------------------------------------------
+
+finite = st.floats(-1e3, 1e3, allow_nan=False, allow_infinity=False, width=64)
+# Mostly ordinary values, sometimes NaN, infinities, signed zeros and extremes.
+special = st.sampled_from([math.nan, math.inf, -math.inf, 0.0, -0.0, 1e308, -1e308, 5e-324])
+values = st.one_of(finite, finite, finite, finite, finite, finite, special)
+finite_values = st.one_of(finite, st.sampled_from([0.0, -0.0, 1.0, -1.0]))
+
+LAYOUTS = ("c", "fortran", "reversed", "strided")
+
+
+def relayout(a: np.ndarray, layout: str) -> np.ndarray:
+    """The same logical array as `a`, stored in another layout (never a C-contiguous copy
+    unless layout == 'c')."""
+    if layout == "c":
+        return np.ascontiguousarray(a)
+    if layout == "fortran":
+        return np.asfortranarray(a)
+    if layout == "reversed":
+        # Stored reversed along every axis, viewed back in the original order: negative strides.
+        flipped = np.ascontiguousarray(a[tuple(slice(None, None, -1) for _ in range(a.ndim))])
+        return flipped[tuple(slice(None, None, -1) for _ in range(a.ndim))]
+    if layout == "strided":
+        # Every other element of a larger buffer along each axis, with garbage in the gaps.
+        big = np.full(tuple(2 * s + 1 for s in a.shape), np.nan)
+        view = big[tuple(slice(1, None, 2) for _ in range(a.ndim))]
+        view[...] = a
+        return view
+    raise ValueError(layout)
+
+
+@st.composite
+def arrays(draw, shape, elements=values, layouts=LAYOUTS):
+    """A float64 array of the given shape (a tuple of ints) in a drawn layout."""
+    a = draw(hnp.arrays(np.float64, shape, elements=elements))
+    return relayout(a, draw(st.sampled_from(layouts)))
+
+
+def to_lists(a: np.ndarray):
+    """Nested Python lists of Python floats: what the plain-Python references read."""
+    return a.tolist()
