@@ -334,3 +334,19 @@ class TestInternalFailure:
         with pytest.raises(BaseException) as info:
             self.fail()
         assert type(info.value) is PanicException
+
+
+class TestHugeSizes:
+    """Zero-stride views make astronomically large inputs out of one element."""
+
+    def test_unsatisfiable_result_is_memory_error(self):
+        x = np.broadcast_to(np.ones((1, 1)), (10**6, 1))
+        with pytest.raises(MemoryError):
+            _rust_core.squared_euclidean_cost_matrix(x, x)
+        # The module keeps working afterwards.
+        assert _rust_core.squared_euclidean_cost_matrix(np.ones((1, 1)), np.ones((1, 1)))[0, 0] == 0.0
+
+    def test_size_overflow_is_internal_failure(self):
+        x = np.broadcast_to(np.ones((1, 1)), (2**40, 1))
+        with pytest.raises(PanicException, match="capacity overflow"):
+            _rust_core.squared_euclidean_cost_matrix(x, x)
