@@ -6,7 +6,7 @@ VENV := .venv
 BIN := $(VENV)/bin
 SOURCES := $(shell find src -name '*.cpp' -o -name '*.hpp' -o -name '*.map') CMakeLists.txt pyproject.toml
 
-.PHONY: demo test bench build clean
+.PHONY: demo test bench build sanitize clean
 
 demo: $(VENV)/.built
 	$(BIN)/python demo/demo.py
@@ -18,6 +18,18 @@ bench: $(VENV)/.built
 	$(BIN)/python bench/run.py $(BENCH_ARGS)
 
 build: $(VENV)/.built
+
+# The whole suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer. The
+# ASan runtime is preloaded into the ordinary interpreter; leak detection stays off because
+# the interpreter itself keeps memory until exit.
+SANITIZE_DIR := build/sanitize
+sanitize: $(VENV)/.built
+	$(BIN)/cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(BIN)/ninja) \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DRUST_CORE_SANITIZE=ON -DPython_EXECUTABLE=$(abspath $(BIN)/python) >/dev/null
+	$(BIN)/cmake --build $(SANITIZE_DIR)
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libstdc++.so)" PYTHONPATH=$(abspath $(SANITIZE_DIR)) \
+		$(BIN)/python -m pytest -p no:cacheprovider $(PYTEST_ARGS)
 
 $(VENV)/.ready: pyproject.toml
 	@test -x $(BIN)/python || { py="$${PYTHON:-$$(tools/find-python.sh)}" && "$$py" -m venv $(VENV); }
