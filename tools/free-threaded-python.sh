@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds a free-threaded CPython 3.13 (./configure --disable-gil) once into a cache folder and
+# prints the path of its interpreter. No distribution packages it for this machine, so the
+# source comes from Debian's python3.13 source package (the upstream tarball inside it).
+set -euo pipefail
+cache="${RC_FT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tsmoo-kernels/python3.13t}"
+python="$cache/prefix/bin/python3.13t"
+if [ -x "$python" ]; then echo "$python"; exit 0; fi
+
+mkdir -p "$cache/apt/lists/partial" "$cache/src"
+sources="$cache/apt/sources"
+cat >"$sources" <<SOURCES
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: trixie
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+apt_opts=(-o "Dir::Etc::sourcelist=$sources" -o "Dir::Etc::sourceparts=-" -o "Dir::State::Lists=$cache/apt/lists")
+{
+    # Build dependencies of the modules the tests need (ssl for pip, zlib, ctypes, ...).
+    command -v gcc >/dev/null && dpkg -s libssl-dev zlib1g-dev libffi-dev >/dev/null 2>&1 ||
+        { apt-get update -qq && apt-get install -y -qq build-essential libssl-dev zlib1g-dev libffi-dev \
+            libbz2-dev liblzma-dev libsqlite3-dev; }
+    apt-get "${apt_opts[@]}" update -qq
+    cd "$cache/src"
+    apt-get "${apt_opts[@]}" source --download-only python3.13
+    tar xf python3.13_*.orig.tar.xz
+    cd Python-3.13*/
+    ./configure --disable-gil --prefix="$cache/prefix" --without-ensurepip --with-ensurepip=no -q
+    make -j"$(nproc)" -s
+    make -s altinstall
+    "$cache/prefix/bin/python3.13t" -m ensurepip -q || true
+} >&2
+echo "$python"
