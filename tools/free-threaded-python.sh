@@ -8,7 +8,7 @@ python="$cache/prefix/bin/python3.13t"
 if [ -x "$python" ]; then echo "$python"; exit 0; fi
 
 mkdir -p "$cache/apt/lists/partial" "$cache/src"
-sources="$cache/apt/sources"
+sources="$cache/apt/trixie.sources"
 cat >"$sources" <<SOURCES
 Types: deb-src
 URIs: http://deb.debian.org/debian
@@ -27,7 +27,7 @@ apt_opts=(-o "Dir::Etc::sourcelist=$sources" -o "Dir::Etc::sourceparts=-" -o "Di
     apt-get "${apt_opts[@]}" source --download-only python3.13
     tar xf python3.13_*.orig.tar.xz
     cd Python-3.13*/
-    ./configure --disable-gil --prefix="$cache/prefix" --without-ensurepip --with-ensurepip=no -q
+    ./configure --disable-gil --prefix="$cache/prefix" --with-ensurepip=no -q
     make -j"$(nproc)" -s
     make -s altinstall
     "$cache/prefix/bin/python3.13t" -m ensurepip -q || true
