@@ -6,7 +6,7 @@ VENV := .venv
 BIN := $(VENV)/bin
 SOURCES := $(shell find src -name '*.cpp' -o -name '*.hpp' -o -name '*.map') CMakeLists.txt pyproject.toml
 
-.PHONY: demo test bench build sanitize clean
+.PHONY: demo test bench build sanitize free-threaded clean
 
 demo: $(VENV)/.built
 	$(BIN)/python demo/demo.py
@@ -41,5 +41,15 @@ $(VENV)/.built: $(VENV)/.ready $(SOURCES)
 	$(BIN)/python -m pip install --quiet --no-build-isolation ".[test]"
 	touch $@
 
+# The concurrency and frame tests under a free-threaded interpreter (built once from source
+# into a cache folder by tools/free-threaded-python.sh, a few minutes on two cores).
+FT_VENV := .venv-ft
+free-threaded:
+	@test -x $(FT_VENV)/bin/python || { py=$$(tools/free-threaded-python.sh) && "$$py" -m venv $(FT_VENV); }
+	$(FT_VENV)/bin/python -m pip install --quiet cmake ninja $$($(FT_VENV)/bin/python tools/build_requires.py)
+	$(FT_VENV)/bin/python -m pip install --quiet --prefer-binary pytest pytest-timeout hypothesis
+	$(FT_VENV)/bin/python -m pip install --quiet --no-build-isolation --no-deps .
+	$(FT_VENV)/bin/python -m pytest -p no:cacheprovider tests/test_concurrency.py tests/test_frame.py $(PYTEST_ARGS)
+
 clean:
-	rm -rf build $(VENV)
+	rm -rf build $(VENV) $(FT_VENV)

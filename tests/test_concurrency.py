@@ -5,6 +5,7 @@ import os
 import signal
 import subprocess
 import sys
+import sysconfig
 import textwrap
 import threading
 import time
@@ -256,3 +257,10 @@ def test_ctrl_c_interrupts_a_long_call():
     assert out.splitlines()[0].startswith("interrupted after"), out
     assert out.splitlines()[1] == "pool usable"
     assert time.perf_counter() - sent < 10
+
+
+@pytest.mark.skipif(not sysconfig.get_config_var("Py_GIL_DISABLED"), reason="needs a free-threaded interpreter")
+def test_gil_stays_disabled_after_import():
+    result = run_python("import sys, _rust_core, numpy; print(sys._is_gil_enabled())")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "False"

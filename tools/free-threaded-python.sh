@@ -30,6 +30,6 @@ apt_opts=(-o "Dir::Etc::sourcelist=$sources" -o "Dir::Etc::sourceparts=-" -o "Di
     ./configure --disable-gil --prefix="$cache/prefix" --with-ensurepip=no -q
     make -j"$(nproc)" -s
     make -s altinstall
-    "$cache/prefix/bin/python3.13t" -m ensurepip -q || true
+    "$cache/prefix/bin/python3.13t" -m ensurepip >/dev/null
 } >&2
 echo "$python"
