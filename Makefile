@@ -4,7 +4,7 @@
 
 VENV := .venv
 BIN := $(VENV)/bin
-SOURCES := $(shell find src -name '*.cpp' -o -name '*.hpp' -o -name '*.map') CMakeLists.txt pyproject.toml
+SOURCES := $(shell find src python -name '*.cpp' -o -name '*.hpp' -o -name '*.map' -o -name '*.py' -o -name '*.pyi') CMakeLists.txt pyproject.toml
 
 .PHONY: demo test bench build sanitize free-threaded clean
 
