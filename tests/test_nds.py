@@ -120,6 +120,13 @@ def differential_inputs():
             # Points near a plane: few fronts, wide ones.
             plane = rng.random((n, m))
             cases.append((f"plane-m{m}-n{n}", plane / plane.sum(axis=1, keepdims=True)))
+        # A chain: every row dominates all later ones, one front per row (shuffled).
+        chain = np.repeat(np.arange(300.0)[:, None], m, axis=1)
+        cases.append((f"chain-m{m}", chain[rng.permutation(300)]))
+    # Enough rows for the parallel pieces of the divide and conquer.
+    for m in (4, 6):
+        cases.append((f"integers-m{m}-n6000", rng.integers(0, 9, (6000, m)).astype(np.float64)))
+        cases.append((f"uniform-m{m}-n6000", rng.random((6000, m))))
     return cases
 
 
