@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "algorithm/nds_internal.hpp"
+#include "worker_pool.hpp"
 
 namespace rc::algorithm {
 namespace nds {
@@ -62,6 +63,9 @@ Fronts fast_non_dominated_sort_impl(const MatrixView& f) {
     // it would still be sorted correctly by the classic path.
     if (objectives.has_nan || objectives.rows > UINT32_MAX || nds::classic_forced())
         return nds::classic_fronts(objectives);
+    // The classic scan creates the worker pool on the first call with rows; the fast path
+    // does the same, so that which path ran is not visible in the process's threads.
+    if (objectives.rows > 0) pool::worker_count();
     return nds::fronts_from_ranks(nds::chain_ranks(objectives));
 }
 
