@@ -3,6 +3,8 @@
 #include "function_table.hpp"
 
 #include "binding.hpp"
+#include "algorithm/das_dennis.hpp"
+#include "algorithm/nds.hpp"
 #include "distances/cost.hpp"
 
 namespace rc {
@@ -18,6 +20,10 @@ std::span<PyMethodDef> function_table() {
     static PyMethodDef table[] = {
         {"rust_available", rust_available, METH_NOARGS, "rust_available()\n--\n\n"},
         define<&distances::squared_euclidean_cost_matrix_impl, "squared_euclidean_cost_matrix", "x", "y">(),
+
+        define<&algorithm::das_dennis, "das_dennis_py", "n_dim", "n_partitions">(),
+        define<&algorithm::fast_non_dominated_sort_impl, "fast_non_dominated_sort_py", "f">(),
+
     };
     return table;
 }

@@ -1,0 +1,92 @@
+#include "algorithm/das_dennis.hpp"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kernel_failure.hpp"
+
+namespace rc::algorithm {
+
+std::uint64_t checked_binomial(std::uint64_t n, std::uint64_t k) {
+    if (k > n) return 0;
+    k = std::min(k, n - k);
+    // After step i the value is C(n - k + i, i), which only grows with i, so the first step
+    // whose value leaves 64 bits proves the result does not fit either. Each product fits 128
+    // bits and the division is exact.
+    unsigned __int128 value = 1;
+    for (std::uint64_t i = 1; i <= k; ++i) {
+        value = value * (n - k + i) / i;
+        if (value > UINT64_MAX) fail("capacity overflow");
+    }
+    return static_cast<std::uint64_t>(value);
+}
+
+namespace {
+
+// Large results are written once from start to end, so the cost is mostly page faults: ask
+// for transparent huge pages over the whole pages inside the buffer (512 times fewer faults
+// where the system allows them; only advice, so any failure is ignored).
+void advise_huge_pages(void* data, std::size_t bytes) {
+    constexpr std::size_t kWorthIt = std::size_t{8} << 20;
+    if (bytes < kWorthIt) return;
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+// Writes every split of `units` into `dims` non-negative numerators, as rows of numerator/P,
+// in ascending lexicographic order of the numerators. The row order is that of the
+// depth-first enumeration that hands out the smallest numerator first; because k/P grows
+// with k, it is also ascending lexicographic order of the coordinates, so no sort is needed.
+void write_directions(std::size_t dims, std::uint64_t units, double* out) {
+    // k/P for every possible numerator: each coordinate is exactly that one division.
+    std::vector<double> fraction(units + 1);
+    const double denominator = static_cast<double>(units);
+    for (std::uint64_t k = 0; k <= units; ++k) fraction[k] = static_cast<double>(k) / denominator;
+
+    // The free numerators are the first dims - 1; the last one takes what is left.
+    const std::size_t free = dims - 1;
+    std::vector<std::uint64_t> numerator(free, 0);
+    std::uint64_t given = 0;  // sum of the free numerators
+    for (;;) {
+        for (std::size_t i = 0; i < free; ++i) out[i] = fraction[numerator[i]];
+        out[free] = fraction[units - given];
+        out += dims;
+        // Lexicographic successor among free numerators whose sum stays within P.
+        if (given < units) {
+            ++numerator[free - 1];
+            ++given;
+            continue;
+        }
+        // All units are given out: move one unit from the last non-zero position to the
+        // position before it, clearing everything after that.
+        std::size_t last = free - 1;
+        while (numerator[last] == 0) --last;
+        if (last == 0) return;  // (P, 0, ..., 0) was the last row
+        given -= numerator[last] - 1;
+        numerator[last] = 0;
+        ++numerator[last - 1];
+    }
+}
+
+}  // namespace
+
+Matrix<double> das_dennis(std::uint64_t n_dim, std::uint64_t n_partitions) {
+    if (n_dim == 0) throw InvalidValue("n_dim must be >= 1, got " + std::to_string(n_dim));
+    if (n_dim == 1) return Matrix<double>::filled(1, 1, 1.0);
+    if (n_partitions == 0) return Matrix<double>::filled(1, n_dim, 1.0 / static_cast<double>(n_dim));
+
+    const std::uint64_t rows = checked_binomial(checked_add(n_partitions, n_dim - 1), n_dim - 1);
+    auto directions = Matrix<double>::uninitialized(rows, n_dim);  // checks rows * n_dim * 8
+    advise_huge_pages(directions.values.data(), directions.values.bytes());
+    write_directions(n_dim, n_partitions, directions.values.data());
+    return directions;
+}
+
+}  // namespace rc::algorithm

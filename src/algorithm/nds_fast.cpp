@@ -1,0 +1,213 @@
+// Non-dominated sorting of NaN-free objectives without the pairwise matrix.
+//
+// Without NaN, row a dominates row b exactly when a <= b in every objective and a != b, a
+// strict partial order; peeling then puts every row into the front whose index is the length
+// of the longest chain of rows dominating it (the rows of front k + 1 each have a dominator in
+// front k, and nothing in a later front dominates anything in an earlier one). That is what is
+// computed here, on the distinct rows in lexicographic order: equal rows never dominate one
+// another and share their front, and a row can only be dominated by rows before it.
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <map>
+#include <numeric>
+#include <vector>
+
+#include "algorithm/nds_internal.hpp"
+
+namespace rc::algorithm::nds {
+namespace {
+
+struct KeyedRow {
+    std::uint64_t key;
+    std::uint32_t row;
+};
+
+// An unsigned integer with the order of the double (valid without NaN and with -0.0 gone).
+std::uint64_t order_key(double value) noexcept {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    constexpr std::uint64_t sign = std::uint64_t{1} << 63;
+    return (bits & sign) != 0 ? ~bits : bits | sign;
+}
+
+// Least-significant-digit radix sort by key, a byte at a time, skipping bytes that every key
+// shares (for values of one scale most of them).
+void radix_sort(std::vector<KeyedRow>& items) {
+    std::vector<std::size_t> histogram(8 * 256, 0);
+    for (const auto& item : items)
+        for (int byte = 0; byte < 8; ++byte) ++histogram[byte * 256 + ((item.key >> (8 * byte)) & 0xff)];
+    std::vector<KeyedRow> sorted(items.size());
+    for (int byte = 0; byte < 8; ++byte) {
+        std::size_t* count = histogram.data() + byte * 256;
+        if (std::find(count, count + 256, items.size()) != count + 256) continue;
+        std::size_t start = 0;
+        for (int digit = 0; digit < 256; ++digit) start += std::exchange(count[digit], start);
+        for (const auto& item : items) sorted[count[(item.key >> (8 * byte)) & 0xff]++] = item;
+        items.swap(sorted);
+    }
+}
+
+// Objective j of row i as its dense rank among the column's values (equal values, equal
+// ranks), at column[j * rows + i]; also the number of distinct values of each column.
+struct DenseColumns {
+    std::vector<std::uint32_t> rank;
+    std::vector<std::uint32_t> distinct;
+    const std::uint32_t* column(std::size_t j, std::size_t rows) const noexcept { return rank.data() + j * rows; }
+};
+
+DenseColumns dense_columns(const Objectives& f) {
+    DenseColumns dense;
+    dense.rank.resize(checked_mul(f.rows, f.cols));
+    std::vector<KeyedRow> items(f.rows);
+    for (std::size_t j = 0; j < f.cols; ++j) {
+        for (std::uint32_t i = 0; i < f.rows; ++i) items[i] = {order_key(f.row(i)[j]), i};
+        radix_sort(items);
+        std::uint32_t* out = dense.rank.data() + j * f.rows;
+        std::uint32_t value = 0;
+        for (std::size_t k = 0; k < items.size(); ++k) {
+            if (k > 0 && items[k].key != items[k - 1].key) ++value;
+            out[items[k].row] = value;
+        }
+        dense.distinct.push_back(value + 1);
+    }
+    return dense;
+}
+
+// Rows in lexicographic order of their objectives: stable counting sorts by the last
+// column, then the one before, and so on to the first.
+std::vector<std::uint32_t> lexicographic_order(const DenseColumns& dense, std::size_t rows, std::size_t cols) {
+    std::vector<std::uint32_t> order(rows), next(rows);
+    std::iota(order.begin(), order.end(), 0u);
+    std::vector<std::size_t> count;
+    for (std::size_t j = cols; j-- > 0;) {
+        const std::uint32_t* key = dense.column(j, rows);
+        count.assign(dense.distinct[j] + 1, 0);
+        for (std::uint32_t row : order) ++count[key[row] + 1];
+        std::partial_sum(count.begin(), count.end(), count.begin());
+        for (std::uint32_t row : order) next[count[key[row]]++] = row;
+        order.swap(next);
+    }
+    return order;
+}
+
+struct DistinctRows {
+    std::vector<std::uint32_t> first_row;  // one row of each distinct value, in lexicographic order
+    std::vector<std::uint32_t> of_row;     // position in first_row of every input row
+};
+
+DistinctRows distinct_rows(const DenseColumns& dense, std::size_t rows, std::size_t cols) {
+    const auto order = lexicographic_order(dense, rows, cols);
+    auto same = [&](std::uint32_t a, std::uint32_t b) {
+        for (std::size_t j = 0; j < cols; ++j)
+            if (dense.column(j, rows)[a] != dense.column(j, rows)[b]) return false;
+        return true;
+    };
+    DistinctRows distinct;
+    distinct.of_row.resize(rows);
+    for (std::size_t k = 0; k < rows; ++k) {
+        if (k == 0 || !same(order[k], order[k - 1])) distinct.first_row.push_back(order[k]);
+        distinct.of_row[order[k]] = static_cast<std::uint32_t>(distinct.first_row.size() - 1);
+    }
+    return distinct;
+}
+
+// Column j of the distinct points, in their order.
+std::vector<std::uint32_t> gather(const DenseColumns& dense, std::size_t rows, std::size_t j,
+                                  const DistinctRows& distinct) {
+    std::vector<std::uint32_t> out(distinct.first_row.size());
+    for (std::size_t p = 0; p < out.size(); ++p) out[p] = dense.column(j, rows)[distinct.first_row[p]];
+    return out;
+}
+
+// Two objectives: every earlier distinct point is <= in the first objective, so a point is
+// dominated by a member of front k exactly when that front's smallest second objective so
+// far is <= its own. Those minima grow with k (each member of front k + 1 has a dominator in
+// front k), so the point's front is found by binary search, and it becomes that front's
+// minimum.
+std::vector<std::uint32_t> two_objective_ranks(const std::vector<std::uint32_t>& second) {
+    std::vector<std::uint32_t> front_minimum, rank(second.size());
+    for (std::size_t p = 0; p < second.size(); ++p) {
+        const auto at = std::upper_bound(front_minimum.begin(), front_minimum.end(), second[p]);
+        rank[p] = static_cast<std::uint32_t>(at - front_minimum.begin());
+        if (at == front_minimum.end()) front_minimum.push_back(second[p]);
+        else *at = second[p];
+    }
+    return rank;
+}
+
+// Three objectives: the same search over fronts, where each front keeps the staircase of its
+// members' minimal (second, third) pairs: second ascending, third strictly descending. A point
+// is dominated by the front when the step with the largest second <= its own has a third <=
+// its own. If front k + 1 holds a dominator, so does front k, so the fronts holding one are a
+// prefix and binary search finds the first that does not.
+class Staircase {
+public:
+    bool dominates(std::uint32_t y, std::uint32_t z) const {
+        auto it = steps_.upper_bound(y);
+        return it != steps_.begin() && std::prev(it)->second <= z;
+    }
+    // Adds a point the staircase does not dominate; removes the steps it covers.
+    void add(std::uint32_t y, std::uint32_t z) {
+        auto it = steps_.lower_bound(y);
+        while (it != steps_.end() && it->second >= z) it = steps_.erase(it);
+        steps_.emplace_hint(it, y, z);
+    }
+
+private:
+    std::map<std::uint32_t, std::uint32_t> steps_;
+};
+
+std::vector<std::uint32_t> three_objective_ranks(const std::vector<std::uint32_t>& second,
+                                                 const std::vector<std::uint32_t>& third) {
+    std::vector<Staircase> fronts;
+    std::vector<std::uint32_t> rank(second.size());
+    for (std::size_t p = 0; p < second.size(); ++p) {
+        std::size_t lo = 0, hi = fronts.size();
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            if (fronts[mid].dominates(second[p], third[p])) lo = mid + 1;
+            else hi = mid;
+        }
+        if (lo == fronts.size()) fronts.emplace_back();
+        fronts[lo].add(second[p], third[p]);
+        rank[p] = static_cast<std::uint32_t>(lo);
+    }
+    return rank;
+}
+
+// The later objectives of the distinct points, one row per point, for the divide and conquer.
+std::vector<std::uint32_t> point_rows(const DenseColumns& dense, std::size_t rows, std::size_t cols,
+                                      const DistinctRows& distinct) {
+    const std::size_t count = distinct.first_row.size(), dims = cols - 1;
+    std::vector<std::uint32_t> coords(checked_mul(count, dims));
+    for (std::size_t p = 0; p < count; ++p)
+        for (std::size_t d = 0; d < dims; ++d) coords[p * dims + d] = dense.column(d + 1, rows)[distinct.first_row[p]];
+    return coords;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> chain_ranks(const Objectives& f) {
+    const std::size_t rows = f.rows, cols = f.cols;
+    // No objective: all rows are equal and share the first front.
+    if (cols == 0) return std::vector<std::uint32_t>(rows, 0);
+    DenseColumns dense = dense_columns(f);
+    // One objective: every value is dominated by exactly the smaller ones.
+    if (cols == 1) return std::move(dense.rank);
+
+    const DistinctRows distinct = distinct_rows(dense, rows, cols);
+    std::vector<std::uint32_t> rank;
+    if (cols == 2) {
+        rank = two_objective_ranks(gather(dense, rows, 1, distinct));
+    } else if (cols == 3) {
+        rank = three_objective_ranks(gather(dense, rows, 1, distinct), gather(dense, rows, 2, distinct));
+    } else {
+        const auto coords = point_rows(dense, rows, cols, distinct);
+        rank = divide_and_conquer_ranks(coords.data(), distinct.first_row.size(), cols - 1);
+    }
+    std::vector<std::uint32_t> rank_of_row(rows);
+    for (std::size_t i = 0; i < rows; ++i) rank_of_row[i] = rank[distinct.of_row[i]];
+    return rank_of_row;
+}
+
+}  // namespace rc::algorithm::nds

@@ -1,0 +1,46 @@
+// The pieces of non-dominated sorting, shared by the nds_*.cpp files.
+//
+// Two algorithms compute the same fronts. The classic one compares every pair of rows, keeps
+// each row's dominated list and peels fronts off; it is the definition and the only one that
+// copes with NaN, where dominance can be cyclic. Without NaN, dominance is a strict partial
+// order and peeling gives every row the front index equal to the length of the longest chain
+// of rows dominating it; the fast path computes exactly that with O(n * m) memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "algorithm/nds.hpp"
+
+namespace rc::algorithm::nds {
+
+// The objective matrix copied row-major, with -0.0 turned into +0.0 (the two compare equal
+// anyway; this lets equal values be equal bits). NaN stays NaN.
+struct Objectives {
+    std::vector<double> values;
+    std::size_t rows = 0;
+    std::size_t cols = 0;
+    bool has_nan = false;
+
+    const double* row(std::size_t i) const noexcept { return values.data() + i * cols; }
+};
+
+Objectives copy_objectives(const MatrixView& f);
+
+// Pairwise dominance scan on the worker pool, then front peeling with the cyclic-front rule.
+Fronts classic_fronts(const Objectives& f);
+
+// NaN-free input only: the front index of every row, by longest dominator chain.
+std::vector<std::uint32_t> chain_ranks(const Objectives& f);
+
+// Longest-chain ranks of distinct points given in lexicographic order, where point p can only
+// dominate the later points, and does so exactly when p's coordinate is <= the other's in
+// every one of the `dims` columns of `coords` (row-major, one row per point). Ranks start at 0.
+std::vector<std::uint32_t> divide_and_conquer_ranks(const std::uint32_t* coords, std::size_t count,
+                                                    std::size_t dims);
+
+// Groups rows by front index (0 = first front), ascending within each front.
+Fronts fronts_from_ranks(const std::vector<std::uint32_t>& rank_of_row);
+
+}  // namespace rc::algorithm::nds

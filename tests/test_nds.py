@@ -1,0 +1,180 @@
+import contextlib
+import math
+import os
+import pickle
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import _rust_core
+from helpers import arrays, relayout, to_lists, values
+from reference_nds import fast_non_dominated_sort as reference
+
+nds = _rust_core.fast_non_dominated_sort_py
+nan, inf = math.nan, math.inf
+
+
+@contextlib.contextmanager
+def classic_path():
+    """RC_NDS=classic makes the module use the pairwise algorithm even without NaN."""
+    old = os.environ.get("RC_NDS")
+    os.environ["RC_NDS"] = "classic"
+    try:
+        yield
+    finally:
+        if old is None:
+            del os.environ["RC_NDS"]
+        else:
+            os.environ["RC_NDS"] = old
+
+
+def as_lists(fronts):
+    assert isinstance(fronts, list)
+    for front in fronts:
+        assert isinstance(front, np.ndarray) and front.dtype == np.int64 and front.ndim == 1
+        assert front.flags.c_contiguous and front.flags.writeable and len(front) > 0
+    return [front.tolist() for front in fronts]
+
+
+def both_paths(f):
+    """The fronts of the default dispatch and of the forced classic path (must agree)."""
+    default = as_lists(nds(f))
+    with classic_path():
+        classic = as_lists(nds(f))
+    assert default == classic
+    return default
+
+
+WORKED_EXAMPLES = [
+    ([[1, 2], [2, 1], [2, 2], [3, 3]], [[0, 1], [2], [3]]),
+    ([[0, nan, 1], [1, 0, nan], [nan, 1, 0], [-1, -1, -1]], [[3], [0, 1, 2]]),
+    ([[5.0, 7.0]], [[0]]),
+    ([[1, nan], [2, nan]], [[0], [1]]),
+    ([[nan, nan], [0, 0], [1, 1]], [[0, 1], [2]]),
+    ([[-inf, 0], [0, 0]], [[0], [1]]),
+    ([[1, 1], [1, 1], [2, 2], [2, 2]], [[0, 1], [2, 3]]),
+    ([[0.0, 1], [-0.0, 1]], [[0, 1]]),
+    ([[inf, 1], [inf, 2], [-inf, 3]], [[0, 2], [1]]),
+]
+
+
+@pytest.mark.parametrize(("rows", "expected"), WORKED_EXAMPLES)
+def test_worked_examples(rows, expected):
+    f = np.array(rows, dtype=np.float64)
+    assert both_paths(f) == expected
+    assert reference(to_lists(f)) == expected
+
+
+@pytest.mark.parametrize("m", [0, 1, 3, 6])
+def test_no_rows_give_no_fronts(m):
+    assert both_paths(np.zeros((0, m))) == []
+
+
+def test_no_objectives_put_every_row_in_one_front():
+    assert both_paths(np.zeros((5, 0))) == [[0, 1, 2, 3, 4]]
+
+
+def test_one_objective_ranks_distinct_values():
+    f = np.array([[3.0], [1.0], [3.0], [-0.0], [0.0], [inf]])
+    assert both_paths(f) == [[3, 4], [1], [0, 2], [5]]
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.integers(0, 12).flatmap(lambda n: st.integers(0, 4).flatmap(lambda m: arrays((n, m)))))
+def test_matches_reference_on_any_values_and_layout(f):
+    expected = reference(to_lists(f))
+    assert both_paths(f) == expected
+
+
+# Few distinct values: duplicates, ties in some objectives, signed zeros and infinities.
+tied = st.sampled_from([0.0, -0.0, 1.0, 2.0, inf, -inf])
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.integers(1, 14).flatmap(lambda n: st.integers(1, 5).flatmap(lambda m: arrays((n, m), elements=tied))))
+def test_matches_reference_on_tied_values(f):
+    assert both_paths(f) == reference(to_lists(f))
+
+
+def differential_inputs():
+    """NaN-free inputs large enough for every branch of the fast path, by kind and size."""
+    rng = np.random.default_rng(20240611)
+    cases = []
+    for m in (2, 3, 4, 5, 7):
+        for n in (300, 2500):
+            cases.append((f"uniform-m{m}-n{n}", rng.random((n, m))))
+            cases.append((f"integers-m{m}-n{n}", rng.integers(0, 6, (n, m)).astype(np.float64)))
+            base = rng.random((n // 8, m))
+            cases.append((f"duplicates-m{m}-n{n}", base[rng.integers(0, len(base), n)]))
+            tied_columns = rng.random((n, m))
+            tied_columns[:, ::2] = np.round(tied_columns[:, ::2] * 3) - 1.0  # four values per column
+            tied_columns[rng.random((n, m)) < 0.05] = -0.0
+            tied_columns[rng.random((n, m)) < 0.02] = inf
+            tied_columns[rng.random((n, m)) < 0.02] = -inf
+            cases.append((f"ties-m{m}-n{n}", tied_columns))
+            # Points near a plane: few fronts, wide ones.
+            plane = rng.random((n, m))
+            cases.append((f"plane-m{m}-n{n}", plane / plane.sum(axis=1, keepdims=True)))
+        # A chain: every row dominates all later ones, one front per row (shuffled).
+        chain = np.repeat(np.arange(300.0)[:, None], m, axis=1)
+        cases.append((f"chain-m{m}", chain[rng.permutation(300)]))
+    # Enough rows for the parallel pieces of the divide and conquer.
+    for m in (4, 6):
+        cases.append((f"integers-m{m}-n6000", rng.integers(0, 9, (6000, m)).astype(np.float64)))
+        cases.append((f"uniform-m{m}-n6000", rng.random((6000, m))))
+    return cases
+
+
+@pytest.mark.parametrize(("name", "f"), differential_inputs(), ids=lambda v: v if isinstance(v, str) else "")
+def test_fast_path_agrees_with_classic(name, f):
+    fronts = both_paths(f)
+    assert sorted(i for front in fronts for i in front) == list(range(len(f)))
+
+
+@pytest.mark.parametrize("layout", ["fortran", "reversed", "strided"])
+@pytest.mark.parametrize("nan_fraction", [0.0, 0.1])
+def test_layouts_give_the_fronts_of_a_contiguous_copy(layout, nan_fraction):
+    rng = np.random.default_rng(7)
+    f = rng.integers(0, 5, (400, 4)).astype(np.float64)
+    f[rng.random(f.shape) < nan_fraction] = nan
+    assert as_lists(nds(relayout(f, layout))) == as_lists(nds(np.ascontiguousarray(f)))
+    assert as_lists(nds(f[::-1])) == as_lists(nds(np.ascontiguousarray(f[::-1])))
+
+
+def test_rejects_other_types_with_the_parameter_note():
+    for bad in ([[1.0, 2.0]], np.ones((2, 2), dtype=np.float32), np.ones(3)):
+        with pytest.raises(TypeError) as info:
+            nds(bad)
+        assert "while processing 'f'" in info.value.__notes__
+    assert as_lists(nds(f=np.ones((2, 2)))) == [[0, 1]]
+
+
+def fronts_in_subprocess(threads: int, mode: str | None) -> list:
+    code = """
+        import pickle, sys
+        import numpy as np
+        import _rust_core
+        rng = np.random.default_rng(3)
+        out = []
+        for n, m, nan_fraction in [(3000, 3, 0.05), (3000, 5, 0.0), (60000, 5, 0.0), (1000, 2, 0.3)]:
+            f = rng.integers(0, 50, (n, m)).astype(np.float64)
+            f[rng.random(f.shape) < nan_fraction] = np.nan
+            out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
+        sys.stdout.buffer.write(pickle.dumps(out))
+    """
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("RAYON_", "RC_NDS"))}
+    env["RAYON_NUM_THREADS"] = str(threads)
+    if mode:
+        env["RC_NDS"] = mode
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, env=env, timeout=300)
+    assert result.returncode == 0, result.stderr.decode()
+    return pickle.loads(result.stdout)
+
+
+def test_results_do_not_depend_on_the_worker_count():
+    assert fronts_in_subprocess(1, None) == fronts_in_subprocess(3, None)
