@@ -147,7 +147,10 @@ class TestThreads:
         assert failures == []
 
     def test_failures_in_threads_stay_in_their_call(self):
-        name = next(n for n in ("cdist_dtw", "cdist_manhattan", "cdist_soft_dtw", "cdist_gak") if hasattr(_rust_core, n))
+        names = [n for n in ("cdist_dtw", "cdist_manhattan", "cdist_soft_dtw", "cdist_gak") if hasattr(_rust_core, n)]
+        if not names:
+            pytest.skip("needs a cdist_* function")
+        name = names[0]
         f = getattr(_rust_core, name)
         good, bad = VALID[name], (VALID[name][0], np.ones((2, 9, 1))) + VALID[name][2:]
         expected = as_comparable(f(*good))

@@ -211,7 +211,7 @@ def unsigned_function():
     if "dtw" in PRESENT:
         return lambda v: _rust_core.dtw(np.ones((2, 1)), np.ones((2, 1)), v), "sakoe_chiba_radius"
     if "das_dennis_py" in PRESENT:
-        return lambda v: _rust_core.das_dennis_py(2, v), "n_partitions"
+        return lambda v: _rust_core.das_dennis_py(1, v), "n_partitions"
     pytest.skip("no function with an unsigned parameter yet")
 
 
