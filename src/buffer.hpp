@@ -19,6 +19,11 @@ inline std::size_t checked_mul(std::size_t a, std::size_t b) {
     return product;
 }
 
+// Large buffers are mostly written once from start to end, so their cost is page faults: this
+// asks for transparent huge pages over the whole pages inside [data, data + bytes), as NumPy
+// does for its large arrays. Only advice; failures are ignored.
+void advise_huge_pages(void* data, std::size_t bytes) noexcept;
+
 inline std::size_t checked_add(std::size_t a, std::size_t b) {
     std::size_t sum;
     if (__builtin_add_overflow(a, b, &sum)) fail("capacity overflow");
@@ -38,6 +43,7 @@ public:
         // Never zero bytes: NumPy needs a real address even for an empty array.
         void* p = std::malloc(bytes == 0 ? 1 : bytes);
         if (p == nullptr) throw std::bad_alloc();
+        advise_huge_pages(p, bytes);
         Buffer b;
         b.data_.reset(static_cast<T*>(p));
         b.size_ = n;

@@ -1,8 +1,5 @@
 #include "algorithm/das_dennis.hpp"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -27,18 +24,6 @@ std::uint64_t checked_binomial(std::uint64_t n, std::uint64_t k) {
 }
 
 namespace {
-
-// Large results are written once from start to end, so the cost is mostly page faults: ask
-// for transparent huge pages over the whole pages inside the buffer (512 times fewer faults
-// where the system allows them; only advice, so any failure is ignored).
-void advise_huge_pages(void* data, std::size_t bytes) {
-    constexpr std::size_t kWorthIt = std::size_t{8} << 20;
-    if (bytes < kWorthIt) return;
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
-    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
 
 // Writes every split of `units` into `dims` non-negative numerators, as rows of numerator/P,
 // in ascending lexicographic order of the numerators. The row order is that of the
@@ -84,7 +69,6 @@ Matrix<double> das_dennis(std::uint64_t n_dim, std::uint64_t n_partitions) {
 
     const std::uint64_t rows = checked_binomial(checked_add(n_partitions, n_dim - 1), n_dim - 1);
     auto directions = Matrix<double>::uninitialized(rows, n_dim);  // checks rows * n_dim * 8
-    advise_huge_pages(directions.values.data(), directions.values.bytes());
     write_directions(n_dim, n_partitions, directions.values.data());
     return directions;
 }
