@@ -133,6 +133,9 @@ struct Job {
     }
 };
 
+// The cancellation flag of the job a worker is running, for stop_requested().
+thread_local const std::atomic<bool>* t_cancelled = nullptr;
+
 class Pool {
 public:
     explicit Pool(std::size_t count) : count_(count) {
@@ -178,6 +181,7 @@ private:
             lock.unlock();
             std::exception_ptr error;
             std::size_t begin, end;
+            t_cancelled = &job.cancelled;
             while (job.claim(begin, end)) {
                 try {
                     (*job.body)(begin, end);
@@ -185,6 +189,7 @@ private:
                     error = std::current_exception();
                 }
             }
+            t_cancelled = nullptr;
             lock.lock();
             if (error && !job.error) job.error = error;
             // Every range is claimed: no other worker needs to find this job any more.
@@ -251,6 +256,10 @@ std::size_t configured_worker_count() {
 }
 
 std::size_t worker_count() { return global_pool().size(); }
+
+bool stop_requested() noexcept {
+    return t_cancelled != nullptr && t_cancelled->load(std::memory_order_relaxed);
+}
 
 void parallel_for(std::size_t n, const std::function<void(std::size_t, std::size_t)>& body) {
     if (n == 0) return;

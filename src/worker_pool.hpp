@@ -43,6 +43,10 @@ std::size_t configured_worker_count();
 // stops that range; the other ranges run to completion and the first exception is rethrown.
 void parallel_for(std::size_t n, const std::function<void(std::size_t, std::size_t)>& body);
 
+// True inside parallel_for's body when the job was cancelled: a body that runs long over its
+// range checks it between indices and returns early (the job's result is discarded anyway).
+bool stop_requested() noexcept;
+
 // result[i] = f(i) for i in [0, n), computed in parallel and placed by index.
 template <class F>
 auto parallel_map(std::size_t n, F&& f) {

@@ -216,6 +216,7 @@ class TestThreads:
 
 
 @needs_parallel
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_forked_child_computes():
     import multiprocessing
 

@@ -27,7 +27,7 @@ Matrix<double> pairwise_rows(std::size_t n_x, std::size_t n_y, FillRow&& fill_ro
     auto result = Matrix<double>::uninitialized(n_x, n_y);
     if (n_y == 0) return result;
     pool::parallel_for(n_x, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) fill_row(i, result.row(i));
+        for (std::size_t i = begin; i < end && !pool::stop_requested(); ++i) fill_row(i, result.row(i));
     });
     return result;
 }
