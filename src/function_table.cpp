@@ -5,6 +5,8 @@
 #include "binding.hpp"
 #include "algorithm/das_dennis.hpp"
 #include "algorithm/nds.hpp"
+#include "algorithm/niching.hpp"
+#include "algorithm/normalization.hpp"
 #include "distances/cost.hpp"
 
 namespace rc {
@@ -24,6 +26,8 @@ std::span<PyMethodDef> function_table() {
         define<&algorithm::das_dennis, "das_dennis_py", "n_dim", "n_partitions">(),
         define<&algorithm::fast_non_dominated_sort_impl, "fast_non_dominated_sort_py", "f">(),
 
+        define<&algorithm::associate_to_niches_py, "associate_to_niches_py", "f", "ref_dirs", "ideal", "nadir">(),
+        define<&algorithm::normalization_update_py, "normalization_update_py", "ideal_point", "f", "first_front", "n_dim">(),
     };
     return table;
 }
