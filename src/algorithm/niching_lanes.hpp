@@ -66,11 +66,12 @@ void nearest_rows(const DirectionTable& table, const double* points, std::size_t
         Vec best_index = Lanes::broadcast(-1.0);
         Vec index = Lanes::load(first_indices);
 
-        const Vec first_block = Lanes::sqrt(squared_distances<Lanes, Dims>(table, p, 0));
+        const Vec first_sums = squared_distances<Lanes, Dims>(table, p, 0);
+        const Vec first_block = Lanes::sqrt(first_sums);
         alignas(64) double lanes[width];
         Lanes::store(lanes, first_block);
         const double to_first = lanes[0];
-        Lanes::keep_smaller(first_block, first_block, index, best, best_sum, best_index);
+        Lanes::keep_smaller(first_block, first_sums, index, best, best_sum, best_index);
         for (std::size_t r = width; r < stride; r += width) {
             index = index + step;
             const Vec sum = squared_distances<Lanes, Dims>(table, p, r);
