@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 #include "algorithm/niching_kernels.hpp"
 #include "worker_pool.hpp"
@@ -56,6 +57,7 @@ OwnedDirectionTable direction_table(const MatrixView& ref_dirs, std::size_t dims
         }
         norms[r] = sum > kSmallestSquaredNorm ? sum : kSmallestSquaredNorm;
     }
+    // The view points into the buffers' heap storage, which moving the buffers does not relocate.
     DirectionTable view{columns.data(), norms.data(), dims, count, stride};
     return {std::move(columns), std::move(norms), view};
 }
@@ -118,8 +120,8 @@ void nearest_scalar(const DirectionTable& table, const double* points, std::size
 
 }  // namespace niching
 
-std::pair<Buffer<std::int64_t>, Buffer<double>> associate_to_niches_py(const MatrixView& f, const MatrixView& ref_dirs,
-                                                                       const VectorView& ideal, const VectorView& nadir) {
+std::pair<Buffer<std::int64_t>, Buffer<double>> associate_to_niches_py(
+    const MatrixView& f, const MatrixView& ref_dirs, const VectorView& ideal, const VectorView& nadir) {
     const std::size_t m = f.extent(0), n = f.extent(1), directions = ref_dirs.extent(0);
     if (m > 0 && n > 0 && (ideal.extent(0) < n || nadir.extent(0) < n)) fail_index_out_of_bounds();
     if (n > 0 && directions > 0 && ref_dirs.extent(1) < n) fail_index_out_of_bounds();
