@@ -92,7 +92,8 @@ std::vector<std::size_t> extreme_members(const MatrixView& f, const std::vector<
 
 // nadir[i] = P[i] + 1/x[i] for the solution x of the hyperplane through the extreme points
 // (translated by P) with all intercept equations equal to 1; nullopt when the plane is
-// singular, nearly parallel to an axis or cuts an axis on the wrong side of P.
+// singular, nearly parallel to an axis or cuts an axis on the wrong side of P. Without
+// objectives the system is 0×0 and its empty solution gives an empty estimate.
 std::optional<Buffer<double>> hyperplane_nadir(const MatrixView& f, const std::vector<std::size_t>& rows,
                                                const std::vector<std::size_t>& extremes, const Buffer<double>& ideal) {
     const std::size_t n = f.extent(1);
