@@ -160,10 +160,15 @@ def test_ties_are_decided_on_the_square_roots():
 def path_cases():
     rng = np.random.default_rng(7)
     cases = [near_tie_case(seed) for seed in range(40)]
-    for m, n, directions in [(33, 3, 17), (50, 5, 91), (9, 1, 8), (40, 7, 23), (20, 12, 9)]:
+    # Every objective count with a kernel of its own (2-6, 8, 10) and some without (1, 7, 12).
+    shapes = [(9, 1, 8), (6, 2, 11), (33, 3, 17), (10, 4, 5), (50, 5, 91), (10, 6, 13), (40, 7, 23), (15, 8, 21),
+              (12, 10, 30), (20, 12, 9)]
+    for m, n, directions in shapes:
         f = rng.random((m, n))
         f[rng.random((m, n)) < 0.05] = np.nan
-        ref_dirs = np.round(rng.random((directions, n)), 1)  # coarse: duplicates and ties
+        ref_dirs = rng.random((directions, n))
+        if n % 2:
+            ref_dirs = np.round(ref_dirs, 1)  # coarse: duplicates and ties
         ref_dirs[rng.random((directions, n)) < 0.05] = rng.choice([np.inf, -np.inf, np.nan, 0.0])
         cases.append((f, ref_dirs, np.zeros(n), np.ones(n)))
     big = rng.random((2000, 5)), rng.random((300, 5)), np.zeros(5), np.ones(5)
