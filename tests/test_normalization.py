@@ -53,22 +53,22 @@ def test_three_axis_front_gives_its_intercepts():
     assert_same_array(nadir, [2.0, 3.0, 4.0])
 
 
-# Fronts of two points (E1 extreme for axis 0, E2 for axis 1) and one row outside the front.
-# The hyperplane's intercept on an axis is its P + 1/x; with a failed plane every entry is the
-# front's column maximum, never a mix of the two.
-@pytest.mark.parametrize("f, expected", [
+# E1 is the extreme point of axis 0, E2 that of axis 1; the ideal is (0, 0). The nadir is
+# P + 1/x from the plane through E1 and E2, or, when the plane fails, the front's column maximum
+# for every entry, never a mix of the two.
+@pytest.mark.parametrize("f, front, expected", [
     # x = (1e-14, 5e-9) passes: intercepts 1/1e-14 and 2e8, not the front's maximum 1e9.
-    ([[1e14, 0.0], [0.0, 2e8], [1.0, 1e9]], [1.0 / 1e-14, 2e8]),
+    ([[1e14, 0.0], [0.0, 2e8], [1.0, 1e9]], [0, 1, 2], [1.0 / 1e-14, 2e8]),
     # x[0] = 1/1.01e14 is below 1e-14: the fallback.
-    ([[1.01e14, 0.0], [0.0, 2e8], [1.0, 1e9]], [1.01e14, 1e9]),
+    ([[1.01e14, 0.0], [0.0, 2e8], [1.0, 1e9]], [0, 1, 2], [1.01e14, 1e9]),
     # A plane tilted away from axis 0 (intercept -2), then from axis 1 (intercepts 2e6, -2).
-    ([[1.0, 3e6], [2.0, 4e6], [0.0, 0.0]], [2.0, 4e6]),
-    ([[3e6, 1.0], [4e6, 2.0], [0.0, 0.0]], [4e6, 2.0]),
+    ([[1.0, 3e6], [2.0, 4e6], [0.0, 0.0]], [0, 1], [2.0, 4e6]),
+    ([[3e6, 1.0], [4e6, 2.0], [0.0, 0.0]], [0, 1], [4e6, 2.0]),
 ], ids=["tiny-solution-boundary", "tiny-solution", "negative-first", "negative-second"])
-def test_hyperplane_or_column_maximum(f, expected):
-    ideal, nadir = call([0.0, 0.0], f, [0, 1, 2] if f[2][0] == 1.0 else [0, 1], 2)
+def test_hyperplane_or_column_maximum(f, front, expected):
+    _, nadir = call([0.0, 0.0], f, front, 2)
     assert_same_array(nadir, expected)
-    assert_matches_reference(np.zeros(2), np.array(f), np.array([0, 1], np.int64), 2)
+    assert_matches_reference(np.zeros(2), np.array(f), np.array(front, np.int64), 2)
 
 
 def test_one_row_extreme_for_every_axis_makes_the_plane_singular():
