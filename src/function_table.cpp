@@ -4,6 +4,7 @@
 
 #include "binding.hpp"
 #include "distances/cost.hpp"
+#include "distances/dtw.hpp"
 
 namespace rc {
 namespace {
@@ -18,6 +19,9 @@ std::span<PyMethodDef> function_table() {
     static PyMethodDef table[] = {
         {"rust_available", rust_available, METH_NOARGS, "rust_available()\n--\n\n"},
         define<&distances::squared_euclidean_cost_matrix_impl, "squared_euclidean_cost_matrix", "x", "y">(),
+        define<&distances::dtw_pair, "dtw", "x", "y", "sakoe_chiba_radius">(),
+        define<&distances::dtw_with_path_py, "dtw_with_path_py", "x", "y", "sakoe_chiba_radius">(),
+        define<&distances::cdist_dtw, "cdist_dtw", "x", "y", "sakoe_chiba_radius">(),
     };
     return table;
 }
