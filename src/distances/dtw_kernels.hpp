@@ -2,6 +2,7 @@
 // series packed for the inner loops, and the scalar recurrence.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 
 #include "array_view.hpp"
@@ -12,6 +13,29 @@
 namespace rc::distances::dtw_detail {
 
 using dtw_lanes::Span;
+
+// The minimum that ignores a NaN operand: NaN only when both are NaN. Written as the SIMD
+// kernels compute it (b NaN: a; otherwise a < b ? a : b), so every path picks the same bits.
+inline double min_ignoring_nan(double a, double b) noexcept { return std::isnan(b) ? a : (a < b ? a : b); }
+inline double plain_min(double a, double b) noexcept { return a < b ? a : b; }
+
+// Squared distance between two packed steps, features summed in increasing order from 0.0;
+// D = 0 reads the feature count d at run time. With one feature 0.0 + diff * diff is
+// diff * diff exactly (a square is never -0.0).
+template <std::size_t D>
+inline double step_cost(const double* a, const double* b, std::size_t d) noexcept {
+    if constexpr (D == 1) {
+        const double diff = a[0] - b[0];
+        return diff * diff;
+    } else {
+        double sum = 0.0;
+        for (std::size_t k = 0; k < (D ? D : d); ++k) {
+            const double diff = a[k] - b[k];
+            sum += diff * diff;
+        }
+        return sum;
+    }
+}
 
 // For each of the n steps of x, the columns of A that lie in the band. Without a radius every
 // row spans columns 1..m. With one, cell (i, j) belongs to the band when |j - c| <= r for the

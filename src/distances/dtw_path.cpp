@@ -21,9 +21,11 @@ constexpr std::uint8_t kDiagonal = 0, kUp = 1, kLeft = 2;
 // From A[i][j], with diagonal A[i-1][j-1], upper A[i-1][j] and left A[i][j-1]: the diagonal
 // wins all ties, the upper cell wins a tie with the left one, and as every comparison with a
 // NaN is false, a NaN diagonal is never taken and a NaN upper or left cell sends the path left.
+// Branch-free: with arbitrary data the outcome is unpredictable.
 inline std::uint8_t backtrack_move(double diagonal, double up, double left) noexcept {
-    if (diagonal <= left && diagonal <= up) return kDiagonal;
-    return up <= left ? kUp : kLeft;
+    const unsigned not_diagonal = !((diagonal <= left) & (diagonal <= up));
+    const unsigned left_over_up = !(up <= left);
+    return static_cast<std::uint8_t>(not_diagonal * (kUp + left_over_up));
 }
 
 // The moves of the cells whose predecessors are not all +inf; every other cell moves
@@ -68,14 +70,14 @@ MoveTable plan_moves(const Span* spans, std::size_t n, std::size_t m) {
     return table;
 }
 
-inline double plain_min(double a, double b) noexcept { return a < b ? a : b; }
-inline double min_ignoring_nan(double a, double b) noexcept { return std::isnan(b) ? a : (a < b ? a : b); }
-
 // The recurrence of dtw_pair (same operations, so the same A[n][m]) over two rows of A,
 // recording the moves of table's windows. Returns A[n][m].
-template <bool NanFree>
+template <std::size_t D, bool NanFree>
 double forward_pass(const double* x, const double* y, std::size_t n, std::size_t m, std::size_t d,
                     const Span* spans, MoveTable& table) {
+    using dtw_detail::min_ignoring_nan;
+    using dtw_detail::plain_min;
+    const std::size_t dim = D ? D : d;
     auto previous_buffer = Buffer<double>::filled(m + 1, kInf);
     auto current_buffer = Buffer<double>::filled(m + 1, kInf);
     double* previous = previous_buffer.data();
@@ -87,25 +89,29 @@ double forward_pass(const double* x, const double* y, std::size_t n, std::size_t
         // The buffer still holds row i - 1 of A; everything outside this row's span is +inf.
         for (std::size_t J = current_live.first; J <= current_live.last; ++J)
             if (J < span.first || J > span.last) current[J] = kInf;
-        const Span window = table.window[i];
-        std::uint8_t* moves = table.moves.data() + table.offset[i];
-        const double* xi = x + i * d;
-        double left = current[window.first - 1];
-        for (std::size_t J = window.first; J <= window.last; ++J) {
+        const Span window = table.window[i];  // contains the span
+        std::uint8_t* moves = table.moves.data() + table.offset[i];  // moves[J - window.first]
+        const double* xi = x + i * dim;
+        // Left of the span, this row of A is +inf; within it, computed; right of it, +inf
+        // again after the span's last value.
+        const bool has_cells = span.first <= span.last;
+        const std::size_t computed_first = has_cells ? span.first : window.last + 1;
+        const std::size_t computed_last = has_cells ? span.last : window.last;
+        std::size_t J = window.first;
+        for (; J < computed_first; ++J) moves[J - window.first] = backtrack_move(previous[J - 1], previous[J], kInf);
+        double left = kInf;
+        for (; J <= computed_last; ++J) {
             const double up = previous[J], diagonal = previous[J - 1];
             moves[J - window.first] = backtrack_move(diagonal, up, left);
-            if (J >= span.first && J <= span.last) {
-                const double* yj = y + (J - 1) * d;
-                double cost = 0.0;
-                for (std::size_t k = 0; k < d; ++k) {
-                    const double diff = xi[k] - yj[k];
-                    cost += diff * diff;
-                }
-                const double best = NanFree ? plain_min(plain_min(up, diagonal), left)
-                                            : min_ignoring_nan(min_ignoring_nan(up, left), diagonal);
-                current[J] = cost + best;
-            }
-            left = current[J];
+            const double cost = dtw_detail::step_cost<D>(xi, y + (J - 1) * dim, dim);
+            const double best = NanFree ? plain_min(plain_min(up, diagonal), left)
+                                        : min_ignoring_nan(min_ignoring_nan(up, left), diagonal);
+            left = cost + best;
+            current[J] = left;
+        }
+        for (; J <= window.last; ++J) {
+            moves[J - window.first] = backtrack_move(previous[J - 1], previous[J], left);
+            left = kInf;
         }
         std::swap(previous, current);
         current_live = previous_live;
@@ -142,8 +148,9 @@ std::pair<double, WarpingPath> dtw_with_path_py(const Series& x, const Series& y
     const bool nan_free = pack_steps(x, d, xs.data()) & pack_steps(y, d, ys.data());
     const auto spans = band_spans(n, m, radius);
     MoveTable table = plan_moves(spans.data(), n, m);
-    const double last = nan_free ? forward_pass<true>(xs.data(), ys.data(), n, m, d, spans.data(), table)
-                                 : forward_pass<false>(xs.data(), ys.data(), n, m, d, spans.data(), table);
+    const auto pass = d == 1 ? (nan_free ? forward_pass<1, true> : forward_pass<1, false>)
+                             : (nan_free ? forward_pass<0, true> : forward_pass<0, false>);
+    const double last = pass(xs.data(), ys.data(), n, m, d, spans.data(), table);
     WarpingPath path = backtrack(table, n, m);
     return {std::sqrt(last), std::move(path)};
 }
