@@ -162,9 +162,12 @@ class TestCdist:
         x = data.draw(arrays((count, steps, d)))
         assert_same_array(_rust_core.cdist_dtw(x, x, radius), expected_matrix(x, x, radius))
 
-    def test_views_sharing_memory_are_not_taken_for_the_same_set(self):
-        x = np.random.default_rng(8).normal(size=(7, 6, 2))
-        for other in (x[:5], x[::-1], x[:, ::-1], x[:, :, ::-1], relayout(x, "fortran")):
+    def test_other_sets_are_not_taken_for_the_same_set(self):
+        rng = np.random.default_rng(8)
+        x = rng.normal(size=(7, 7, 2))
+        same_shape_and_layout = rng.normal(size=(7, 7, 2))
+        same_start_and_shape = x.transpose(1, 0, 2)
+        for other in (same_shape_and_layout, same_start_and_shape, x[:5], x[::-1], x[:, ::-1], relayout(x, "fortran")):
             assert_same_array(_rust_core.cdist_dtw(x, other, 1), expected_matrix(x, other, 1))
             assert_same_array(_rust_core.cdist_dtw(other, x, None), expected_matrix(other, x, None))
 
