@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <type_traits>
+#include <utility>
 
 #include "distances/cost.hpp"
 #include "distances/dtw_kernels.hpp"
@@ -115,22 +117,28 @@ private:
         if (r == R - 1) row_[column] = kInf;
     }
 
-    // Rows run last to first, so row r still sees row r - 1's result of the previous step.
+    // Calls step(row) with row = R - 1, ..., 0 as compile-time constants. Rows run last to
+    // first, so row r still sees row r - 1's result of the previous step.
+    template <class Step>
+    static void rows_last_to_first(Step&& step) noexcept {
+        [&]<std::size_t... k>(std::index_sequence<k...>) {
+            (step(std::integral_constant<std::size_t, R - 1 - k>{}), ...);
+        }(std::make_index_sequence<R>{});
+    }
+
     void fast_step(std::size_t J) noexcept {
-#pragma GCC unroll 8
-        for (std::size_t r = R; r-- > 0;) cell(r, J - r);
+        rows_last_to_first([&](auto r) { cell(r, J - r); });
     }
 
     void checked_step(std::size_t J, std::size_t first, std::size_t last) noexcept {
-#pragma GCC unroll 8
-        for (std::size_t r = R; r-- > 0;) {
-            if (J < first + r || J - r > last) continue;  // row r has not started or is done
+        rows_last_to_first([&](auto r) {
+            if (J < first + r || J - r > last) return;  // row r has not started or is done
             const std::size_t column = J - r;
             if (column >= spans_[r].first && column <= spans_[r].last)
                 cell(r, column);
             else
                 outside_span(r, column);
-        }
+        });
     }
 
     const double* x_[R];

@@ -64,35 +64,46 @@ struct Problem {
     bool symmetric;
 };
 
-void fill_row_pair_by_pair(const Problem& p, const RowColumns& columns, const double* xs, bool x_finite, double* out) {
-    auto ys = Buffer<double>::uninitialized(checked_mul(p.m, p.d));
-    auto row = Buffer<double>::uninitialized(checked_add(p.m, 1));
+// Everything one row works in, in one allocation: x[i] packed, the series of y packed for
+// `lanes` lanes, the rolling row of A of every lane, and the lanes' results.
+struct RowScratch {
+    Buffer<double> storage;
+    double *xs, *ys, *row, *results;
+
+    RowScratch(const Problem& p, std::size_t lanes) {
+        const std::size_t xs_size = checked_mul(p.n, p.d);
+        const std::size_t ys_size = checked_mul(checked_mul(p.m, p.d), lanes);
+        const std::size_t row_size = checked_mul(checked_add(p.m, 1), lanes);
+        storage = Buffer<double>::uninitialized(checked_add(checked_add(xs_size, ys_size), checked_add(row_size, lanes)));
+        xs = storage.data();
+        ys = xs + xs_size;
+        row = ys + ys_size;
+        results = row + row_size;
+    }
+};
+
+void fill_row_pair_by_pair(const Problem& p, const RowColumns& columns, const RowScratch& s, bool x_finite, double* out) {
     for (std::size_t k = 0; k < columns.count(); ++k) {
         const std::size_t j = columns[k];
-        const bool y_finite = dtw_detail::pack_steps(p.y[j], p.d, ys.data());
-        out[j] = std::sqrt(
-            dtw_detail::accumulated_cost(xs, ys.data(), p.n, p.m, p.d, p.spans, x_finite && y_finite, row.data()));
+        const bool y_finite = dtw_detail::pack_steps(p.y[j], p.d, s.ys);
+        out[j] = std::sqrt(dtw_detail::accumulated_cost(s.xs, s.ys, p.n, p.m, p.d, p.spans, x_finite && y_finite, s.row));
     }
 }
 
 // Groups of two vectors of pairs while more than one vector's worth remains, then one vector;
 // a group's unused lanes repeat its last pair and are discarded.
-void fill_row_in_lanes(const Problem& p, const RowColumns& columns, const double* xs, bool x_finite, double* out) {
+void fill_row_in_lanes(const Problem& p, const RowColumns& columns, const RowScratch& s, bool x_finite, double* out) {
     const LaneKernels& kernels = *p.kernels;
-    const std::size_t width = kernels.vector_lanes, widest = 2 * width;
-    auto ys = Buffer<double>::uninitialized(checked_mul(checked_mul(p.m, p.d), widest));
-    auto row = Buffer<double>::uninitialized(checked_mul(checked_add(p.m, 1), widest));
-    auto results = Buffer<double>::uninitialized(widest);
-    const std::size_t count = columns.count();
+    const std::size_t width = kernels.vector_lanes, count = columns.count();
     for (std::size_t k = 0; k < count;) {
         const bool two = count - k > width;
-        const std::size_t lanes = two ? widest : width, used = std::min(count - k, lanes);
+        const std::size_t lanes = two ? 2 * width : width, used = std::min(count - k, lanes);
         bool finite = x_finite;
         for (std::size_t lane = 0; lane < lanes; ++lane)
-            finite &= pack_lane(p.y[columns[k + std::min(lane, used - 1)]], p.d, lane, lanes, ys.data());
-        const LaneProblem problem{xs, ys.data(), p.spans, p.n, p.m, p.d, finite, row.data(), results.data()};
+            finite &= pack_lane(p.y[columns[k + std::min(lane, used - 1)]], p.d, lane, lanes, s.ys);
+        const LaneProblem problem{s.xs, s.ys, p.spans, p.n, p.m, p.d, finite, s.row, s.results};
         (two ? kernels.two_vectors : kernels.one_vector)(problem);
-        for (std::size_t lane = 0; lane < used; ++lane) out[columns[k + lane]] = std::sqrt(results[lane]);
+        for (std::size_t lane = 0; lane < used; ++lane) out[columns[k + lane]] = std::sqrt(s.results[lane]);
         k += used;
     }
 }
@@ -101,12 +112,13 @@ void fill_row(const Problem& p, std::size_t i, double* out) {
     const Series xi = p.x[i];
     check_feature_counts(xi, p.y[0]);
     const RowColumns columns{i, p.y.extent(0), p.symmetric};
-    auto xs = Buffer<double>::uninitialized(checked_mul(p.n, p.d));
-    const bool x_finite = dtw_detail::pack_steps(xi, p.d, xs.data());
+    const std::size_t width = p.kernels ? p.kernels->vector_lanes : 1;
+    const RowScratch scratch(p, p.kernels == nullptr ? 1 : columns.count() > width ? 2 * width : width);
+    const bool x_finite = dtw_detail::pack_steps(xi, p.d, scratch.xs);
     if (p.kernels == nullptr)
-        fill_row_pair_by_pair(p, columns, xs.data(), x_finite, out);
+        fill_row_pair_by_pair(p, columns, scratch, x_finite, out);
     else
-        fill_row_in_lanes(p, columns, xs.data(), x_finite, out);
+        fill_row_in_lanes(p, columns, scratch, x_finite, out);
 }
 
 }  // namespace
