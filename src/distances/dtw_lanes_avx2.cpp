@@ -2,6 +2,8 @@
 #include <immintrin.h>
 
 #include <cstddef>
+#include <type_traits>
+#include <utility>
 
 #include "distances/dtw_lanes.hpp"
 
@@ -28,6 +30,7 @@ struct Avx2 {
 
 namespace rc::distances::dtw_lanes {
 
-const LaneKernels kAvx2LaneKernels{"avx2", Avx2::lanes, run_lanes_dispatch<Avx2, 1>, run_lanes_dispatch<Avx2, 2>};
+// Two rows of x at a time: with two vectors of pairs that is 8 accumulators of the 16 registers.
+const LaneKernels kAvx2LaneKernels{"avx2", Avx2::lanes, run_lanes_dispatch<Avx2, 1, 2>, run_lanes_dispatch<Avx2, 2, 2>};
 
 }  // namespace rc::distances::dtw_lanes

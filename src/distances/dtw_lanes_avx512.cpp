@@ -7,6 +7,8 @@
 #include <immintrin.h>
 
 #include <cstddef>
+#include <type_traits>
+#include <utility>
 
 #include "distances/dtw_lanes.hpp"
 
@@ -33,7 +35,8 @@ struct Avx512 {
 
 namespace rc::distances::dtw_lanes {
 
-const LaneKernels kAvx512LaneKernels{"avx512", Avx512::lanes, run_lanes_dispatch<Avx512, 1>,
-                                     run_lanes_dispatch<Avx512, 2>};
+// Four rows of x at a time: with two vectors of pairs that is 16 accumulators of the 32 registers.
+const LaneKernels kAvx512LaneKernels{"avx512", Avx512::lanes, run_lanes_dispatch<Avx512, 1, 4>,
+                                     run_lanes_dispatch<Avx512, 2, 4>};
 
 }  // namespace rc::distances::dtw_lanes
