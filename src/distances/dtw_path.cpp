@@ -1,14 +1,22 @@
 // The DTW distance with its warping path. Instead of the whole accumulated-cost matrix, the
-// forward pass keeps two rows of it and records, for every cell the backtracking could reach
-// from a finite predecessor, the move the backtracking will take there: one byte per cell.
+// forward pass keeps a few rows of it at a time and records the move the backtracking will
+// take from each cell next to the band: one byte per cell. The backtracking may cross cells outside the band
+// (when the band does not connect the corners), and there every predecessor is +inf.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "distances/cost.hpp"
 #include "distances/dtw.hpp"
 #include "distances/dtw_kernels.hpp"
+#include "distances/dtw_strip.hpp"
 
 namespace rc::distances {
 namespace {
@@ -28,9 +36,9 @@ inline std::uint8_t backtrack_move(double diagonal, double up, double left) noex
     return static_cast<std::uint8_t>(not_diagonal * (kUp + left_over_up));
 }
 
-// The moves of the cells whose predecessors are not all +inf; every other cell moves
-// diagonally (+inf <= +inf). For row i of x (A's row i + 1) those are the columns next to the
-// band's cells of rows i - 1 and i, window[i]; their moves lie at moves[offset[i]...].
+// The moves of the cells with a predecessor in the band (or A[0][0]); every other cell has
+// three +inf predecessors and moves diagonally (+inf <= +inf). For row i of x (A's row i + 1)
+// those are the columns window[i]; their moves lie at moves[offset[i]...].
 struct MoveTable {
     Buffer<Span> window;
     Buffer<std::size_t> offset;
@@ -70,54 +78,73 @@ MoveTable plan_moves(const Span* spans, std::size_t n, std::size_t m) {
     return table;
 }
 
-// The recurrence of dtw_pair (same operations, so the same A[n][m]) over two rows of A,
-// recording the moves of table's windows. Returns A[n][m].
+// Two cells' moves as two bytes (the first cell's in the low byte, stored little-endian),
+// indexed by the cells' "diagonal wins" bits (1 and 2) and "up beats left" bits (4 and 8).
+constexpr std::array<std::uint16_t, 16> kMovePairs = [] {
+    std::array<std::uint16_t, 16> table{};
+    for (unsigned bits = 0; bits < 16; ++bits) {
+        unsigned pair = 0;
+        for (unsigned cell = 0; cell < 2; ++cell) {
+            const bool diagonal = bits >> cell & 1u, up = bits >> (cell + 2) & 1u;
+            pair |= (diagonal ? kDiagonal : up ? kUp : kLeft) << (8 * cell);
+        }
+        table[bits] = static_cast<std::uint16_t>(pair);
+    }
+    return table;
+}();
+
+// Records the moves of row i of x (A's row i + 1, `here`) from the row above it; both are
+// +inf wherever they hold no value. No move depends on another, so, unlike the recurrence,
+// this runs two cells at a time side by side.
+void record_moves(MoveTable& table, std::size_t i, const double* above, const double* here) noexcept {
+    const Span window = table.window[i];
+    std::uint8_t* moves = table.moves.data() + table.offset[i];  // the move of column J at J - window.first
+    std::size_t J = window.first;
+#if defined(__SSE2__)
+    for (; J + 1 <= window.last; J += 2) {
+        const __m128d diagonal = _mm_loadu_pd(above + J - 1), up = _mm_loadu_pd(above + J);
+        const __m128d left = _mm_loadu_pd(here + J - 1);
+        // Ordered comparisons, false with a NaN operand, as in backtrack_move.
+        const int diagonal_wins = _mm_movemask_pd(_mm_and_pd(_mm_cmple_pd(diagonal, left), _mm_cmple_pd(diagonal, up)));
+        const int up_beats_left = _mm_movemask_pd(_mm_cmple_pd(up, left));
+        const std::uint16_t pair = kMovePairs[static_cast<unsigned>(diagonal_wins | up_beats_left << 2)];
+        std::memcpy(moves + (J - window.first), &pair, sizeof pair);
+    }
+#endif
+    for (; J <= window.last; ++J) moves[J - window.first] = backtrack_move(above[J - 1], above[J], here[J - 1]);
+}
+
+// The recurrence of dtw_pair, strip by strip with the same operations (so the same A[n][m]),
+// keeping every row of a strip and the row above it to record the moves from. Returns A[n][m].
 template <std::size_t D, bool NanFree>
 double forward_pass(const double* x, const double* y, std::size_t n, std::size_t m, std::size_t d,
                     const Span* spans, MoveTable& table) {
-    using dtw_detail::min_ignoring_nan;
-    using dtw_detail::plain_min;
-    const std::size_t dim = D ? D : d;
-    auto previous_buffer = Buffer<double>::filled(m + 1, kInf);
-    auto current_buffer = Buffer<double>::filled(m + 1, kInf);
-    double* previous = previous_buffer.data();
-    double* current = current_buffer.data();
-    previous[0] = 0.0;
-    Span previous_live{0, 0}, current_live{1, 0};  // the columns each buffer holds values in
-    for (std::size_t i = 0; i < n; ++i) {
-        const Span span = spans[i];
-        // The buffer still holds row i - 1 of A; everything outside this row's span is +inf.
-        for (std::size_t J = current_live.first; J <= current_live.last; ++J)
-            if (J < span.first || J > span.last) current[J] = kInf;
-        const Span window = table.window[i];  // contains the span
-        std::uint8_t* moves = table.moves.data() + table.offset[i];  // moves[J - window.first]
-        const double* xi = x + i * dim;
-        // Left of the span, this row of A is +inf; within it, computed; right of it, +inf
-        // again after the span's last value.
-        const bool has_cells = span.first <= span.last;
-        const std::size_t computed_first = has_cells ? span.first : window.last + 1;
-        const std::size_t computed_last = has_cells ? span.last : window.last;
-        std::size_t J = window.first;
-        for (; J < computed_first; ++J) moves[J - window.first] = backtrack_move(previous[J - 1], previous[J], kInf);
-        double left = kInf;
-        for (; J <= computed_last; ++J) {
-            const double up = previous[J], diagonal = previous[J - 1];
-            moves[J - window.first] = backtrack_move(diagonal, up, left);
-            const double cost = dtw_detail::step_cost<D>(xi, y + (J - 1) * dim, dim);
-            const double best = NanFree ? plain_min(plain_min(up, diagonal), left)
-                                        : min_ignoring_nan(min_ignoring_nan(up, left), diagonal);
-            left = cost + best;
-            current[J] = left;
-        }
-        for (; J <= window.last; ++J) {
-            moves[J - window.first] = backtrack_move(previous[J - 1], previous[J], left);
-            left = kInf;
-        }
-        std::swap(previous, current);
-        current_live = previous_live;
-        previous_live = span;
+    using namespace dtw_detail;
+    constexpr std::size_t R = kStripRows;
+    Buffer<double> storage = Buffer<double>::filled(checked_mul(R + 1, checked_add(m, 1)), kInfinity);
+    double* rows[R + 1];  // rows[0]: the row above the strip; rows[1..]: the strip's rows
+    Span held[R + 1];     // the columns each row holds values in; +inf elsewhere
+    for (std::size_t r = 0; r <= R; ++r) {
+        rows[r] = storage.data() + r * (m + 1);
+        held[r] = Span{1, 0};
     }
-    return previous[m];
+    rows[0][0] = 0.0;
+    held[0] = Span{0, 0};
+    for (std::size_t t = 0; t < n;) {
+        const bool strip = t + R <= n && strip_pays<R>(spans + t);
+        const std::size_t count = strip ? R : 1;
+        const Span written = strip ? run_strip<R, D, NanFree, true>(x, y, d, spans + t, t, rows[0], rows + 1)
+                                   : run_strip<1, D, NanFree, true>(x, y, d, spans + t, t, rows[0], rows + 1);
+        for (std::size_t r = 1; r <= count; ++r) {
+            clear_outside(rows[r], held[r], written);
+            held[r] = written;
+        }
+        for (std::size_t r = 0; r < count; ++r) record_moves(table, t + r, rows[r], rows[r + 1]);
+        std::swap(rows[0], rows[count]);
+        std::swap(held[0], held[count]);
+        t += count;
+    }
+    return rows[0][m];
 }
 
 WarpingPath backtrack(const MoveTable& table, std::size_t n, std::size_t m) {
