@@ -2,7 +2,7 @@
 // instruction-set files, after dtw_lanes.hpp and inside their anonymous namespace, so each
 // gets its own internal copy compiled for its instructions (hence no include guard and no
 // includes here). Every lane performs exactly the operations of the scalar recurrence
-// in dtw.cpp on its own pair, in the same order, so each lane's result has the same bits.
+// in dtw_strip.hpp on its own pair, in the same order, so each lane's result has the same bits.
 //
 // Ops supplies the vector type V, its lane count and loadu/storeu/broadcast/add/sub/mul,
 // min(a, b) = a < b ? a : b and min_ignoring_nan(a, b) = b is NaN ? a : min(a, b), which
@@ -34,7 +34,7 @@ inline void lane_costs(typename Ops::V x0, const double* xt, const double* yu, s
     }
 }
 
-// R rows of x for all lanes, skewed by one column as the scalar RowStrip in dtw.cpp does:
+// R rows of x for all lanes, skewed by one column as run_strip in dtw_strip.hpp does:
 // in step J row r computes column J - r, its upper neighbour being row r - 1's result of the
 // previous step, so only the first row reads the rolling row of A and only the last writes
 // it. Within a step, Vectors independent vectors of pairs share the work, so the chains
@@ -143,7 +143,7 @@ private:
     V out_[R][Vectors];   // A[t0 + r + 1][column]: row r's last result, its next left neighbour
 };
 
-// Whether R rows from spans[0] are worth running together (as strip_pays in dtw.cpp).
+// Whether R rows from spans[0] are worth running together (as strip_pays in dtw_strip.hpp).
 template <std::size_t R>
 bool lane_strip_pays(const rc::distances::dtw_lanes::Span* spans) {
     std::size_t cells = 0;
