@@ -1,3 +1,5 @@
+// The DTW distance of one pair: the band as column spans, the series packed, and the
+// recurrence over one row of accumulated costs, a strip of rows of x at a time.
 #include "distances/dtw.hpp"
 
 #include <algorithm>
@@ -20,7 +22,7 @@ bool in_band(std::size_t j, double centre, double radius) {
 // The band's columns of one row as a span of A's columns. The test is monotone in j on
 // either side of the centre (rounding preserves order), so the columns that pass form one
 // run around the centre; its ends are estimated in double and then corrected by the exact
-// test, which moves them by a step at most.
+// test, which moves them by a step or two at most.
 Span row_span(double centre, double radius, std::size_t m) {
     constexpr Span none{1, 0};
     const double last_column = static_cast<double>(m - 1);
@@ -43,6 +45,8 @@ Span row_span(double centre, double radius, std::size_t m) {
     return Span{lo + 1, hi + 1};
 }
 
+// A[n][m], keeping one row of A: before each strip it holds the row above the strip, +inf
+// outside the columns `live`.
 template <std::size_t D, bool NanFree>
 double recurrence(const double* x, const double* y, std::size_t n, std::size_t m, std::size_t d,
                   const Span* spans, double* row) noexcept {
@@ -108,7 +112,7 @@ double accumulated_cost(const double* x, const double* y, std::size_t n, std::si
 double dtw_pair(const Series& x, const Series& y, BandRadius radius) {
     using namespace dtw_detail;
     const std::size_t n = x.extent(0), m = y.extent(0), d = x.extent(1);
-    if (n == 0 || m == 0) return n == m ? 0.0 : std::numeric_limits<double>::infinity();
+    if (n == 0 || m == 0) return n == m ? 0.0 : kInfinity;
     check_feature_counts(x, y);
     auto xs = Buffer<double>::uninitialized(checked_mul(n, d));
     auto ys = Buffer<double>::uninitialized(checked_mul(m, d));

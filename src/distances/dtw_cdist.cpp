@@ -24,9 +24,10 @@ bool same_view(const SeriesSet& a, const SeriesSet& b) noexcept {
 }
 
 // The columns of row i that the row computes. Normally all of them. When x and y are the same
-// view, dtw(x_i, x_j) and dtw(x_j, x_i) have the same bits (equal lengths make the band
-// |j - i| <= r symmetric, (a - b)^2 = (b - a)^2, and the minimum of two non-NaN values is
-// order-free; the values are never -0.0), so each unordered pair is computed once: row i
+// view, dtw(x_i, x_j) and dtw(x_j, x_i) are equal, NaN for NaN (equal lengths make the band
+// |j - i| <= r exactly symmetric, (a - b)^2 = (b - a)^2, and the NaN-ignoring minimum of up
+// and left does not depend on their order, the values never being -0.0), so each unordered
+// pair is computed once: row i
 // takes the columns i, i + 1, ... i + n/2 (modulo n; for even n the pair n/2 apart only in the
 // first half of the rows). Every row then has the same amount of work, and the rest of the
 // matrix is mirrored afterwards.
