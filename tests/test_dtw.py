@@ -11,7 +11,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import _rust_core
-from helpers import PanicException, arrays, assert_same_array, assert_same_float, relayout
+from helpers import PanicException, arrays, assert_same_array, assert_same_float, finite_values, relayout
 from reference_dtw import IndexFailure, dtw as reference_dtw, dtw_with_path as reference_path
 
 INF = math.inf
@@ -30,11 +30,17 @@ def panic_message(call):
 
 
 @st.composite
-def series_pairs(draw, max_steps=24):
+def series_pairs(draw, max_steps=30, elements=None):
     n, m = draw(st.integers(0, max_steps)), draw(st.integers(0, max_steps))
     d = draw(st.integers(0, 4))
     e = draw(st.integers(d, d + 2))
-    return draw(arrays((n, d))), draw(arrays((m, e)))
+    kwargs = {} if elements is None else {"elements": elements}
+    return draw(arrays((n, d), **kwargs)), draw(arrays((m, e), **kwargs))
+
+
+# Finite values whose differences and squares overflow to +inf: the inputs for which the
+# kernels drop the NaN care of their minimum must still give the reference's bits.
+OVERFLOWING = st.one_of(finite_values, st.sampled_from([1e308, -1e308, 1e200, -1e200, 1e154]))
 
 
 class TestAgainstReference:
@@ -48,6 +54,14 @@ class TestAgainstReference:
         assert_same_float(distance, expected_distance)
         assert path == expected_path
         assert all(type(i) is int and type(j) is int for i, j in path)
+
+    @settings(max_examples=80, deadline=None)
+    @given(series_pairs(max_steps=12, elements=OVERFLOWING), RADII)
+    def test_finite_values_that_overflow(self, pair, radius):
+        x, y = pair
+        expected_distance, expected_path = reference_path(x.tolist(), y.tolist(), radius)
+        assert_same_float(_rust_core.dtw(x, y, radius), expected_distance)
+        assert _rust_core.dtw_with_path_py(x, y, radius)[1] == expected_path
 
     @settings(max_examples=60, deadline=None)
     @given(st.integers(1, 6), st.integers(1, 6), st.integers(1, 4), RADII, st.data())
@@ -154,6 +168,13 @@ class TestCdist:
     @given(series_sets(), RADII)
     def test_entries_are_dtw(self, sets, radius):
         x, y = sets
+        assert_same_array(_rust_core.cdist_dtw(x, y, radius), expected_matrix(x, y, radius))
+
+    @settings(max_examples=40, deadline=None)
+    @given(st.integers(1, 3), st.integers(1, 19), st.integers(1, 9), st.integers(1, 2), RADII, st.data())
+    def test_finite_values_that_overflow(self, n_x, n_y, steps, d, radius, data):
+        x = data.draw(arrays((n_x, steps, d), elements=OVERFLOWING))
+        y = data.draw(arrays((n_y, steps + data.draw(st.integers(-1, 1)), d), elements=OVERFLOWING))
         assert_same_array(_rust_core.cdist_dtw(x, y, radius), expected_matrix(x, y, radius))
 
     @settings(max_examples=60, deadline=None)
