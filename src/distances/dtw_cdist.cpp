@@ -83,22 +83,30 @@ struct RowScratch {
     }
 };
 
-void fill_row_pair_by_pair(const Problem& p, const RowColumns& columns, const RowScratch& s, bool x_finite, double* out) {
-    for (std::size_t k = 0; k < columns.count(); ++k) {
-        const std::size_t j = columns[k];
-        const bool y_finite = dtw_detail::pack_steps(p.y[j], p.d, s.ys);
-        out[j] = std::sqrt(dtw_detail::accumulated_cost(s.xs, s.ys, p.n, p.m, p.d, p.spans, x_finite && y_finite, s.row));
-    }
+// Entry j of the row on the scalar recurrence.
+double one_pair(const Problem& p, std::size_t j, const RowScratch& s, bool x_finite) {
+    const bool y_finite = dtw_detail::pack_steps(p.y[j], p.d, s.ys);
+    return std::sqrt(dtw_detail::accumulated_cost(s.xs, s.ys, p.n, p.m, p.d, p.spans, x_finite && y_finite, s.row));
 }
 
-// Groups of two vectors of pairs while more than one vector's worth remains, then one vector;
-// a group's unused lanes repeat its last pair and are discarded.
+void fill_row_pair_by_pair(const Problem& p, const RowColumns& columns, const RowScratch& s, bool x_finite, double* out) {
+    for (std::size_t k = 0; k < columns.count(); ++k) out[columns[k]] = one_pair(p, columns[k], s, x_finite);
+}
+
+// Groups of two vectors of pairs while more than one vector and a pair remain, then one
+// vector; a group's unused lanes repeat its last pair and are discarded. A single pair left
+// over runs on the scalar recurrence, which is faster than a vector of one useful lane.
 void fill_row_in_lanes(const Problem& p, const RowColumns& columns, const RowScratch& s, bool x_finite, double* out) {
     const LaneKernels& kernels = *p.kernels;
     const std::size_t width = kernels.vector_lanes, count = columns.count();
     for (std::size_t k = 0; k < count;) {
-        const bool two = count - k > width;
-        const std::size_t lanes = two ? 2 * width : width, used = std::min(count - k, lanes);
+        const std::size_t remaining = count - k;
+        if (remaining == 1) {
+            out[columns[k]] = one_pair(p, columns[k], s, x_finite);
+            break;
+        }
+        const bool two = remaining > width + 1;
+        const std::size_t lanes = two ? 2 * width : width, used = std::min(remaining, lanes);
         bool finite = x_finite;
         for (std::size_t lane = 0; lane < lanes; ++lane)
             finite &= pack_lane(p.y[columns[k + std::min(lane, used - 1)]], p.d, lane, lanes, s.ys);
@@ -114,7 +122,7 @@ void fill_row(const Problem& p, std::size_t i, double* out) {
     check_feature_counts(xi, p.y[0]);
     const RowColumns columns{i, p.y.extent(0), p.symmetric};
     const std::size_t width = p.kernels ? p.kernels->vector_lanes : 1;
-    const RowScratch scratch(p, p.kernels == nullptr ? 1 : columns.count() > width ? 2 * width : width);
+    const RowScratch scratch(p, p.kernels == nullptr ? 1 : columns.count() > width + 1 ? 2 * width : width);
     const bool x_finite = dtw_detail::pack_steps(xi, p.d, scratch.xs);
     if (p.kernels == nullptr)
         fill_row_pair_by_pair(p, columns, scratch, x_finite, out);
