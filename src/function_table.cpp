@@ -8,6 +8,7 @@
 #include "algorithm/niching.hpp"
 #include "algorithm/normalization.hpp"
 #include "distances/cost.hpp"
+#include "distances/dtw.hpp"
 
 namespace rc {
 namespace {
@@ -22,12 +23,14 @@ std::span<PyMethodDef> function_table() {
     static PyMethodDef table[] = {
         {"rust_available", rust_available, METH_NOARGS, "rust_available()\n--\n\n"},
         define<&distances::squared_euclidean_cost_matrix_impl, "squared_euclidean_cost_matrix", "x", "y">(),
-
+        define<&distances::dtw_pair, "dtw", "x", "y", "sakoe_chiba_radius">(),
+        define<&distances::dtw_with_path_py, "dtw_with_path_py", "x", "y", "sakoe_chiba_radius">(),
+        define<&distances::cdist_dtw, "cdist_dtw", "x", "y", "sakoe_chiba_radius">(),
         define<&algorithm::das_dennis, "das_dennis_py", "n_dim", "n_partitions">(),
         define<&algorithm::fast_non_dominated_sort_impl, "fast_non_dominated_sort_py", "f">(),
-
         define<&algorithm::associate_to_niches_py, "associate_to_niches_py", "f", "ref_dirs", "ideal", "nadir">(),
-        define<&algorithm::normalization_update_py, "normalization_update_py", "ideal_point", "f", "first_front", "n_dim">(),
+        define<&algorithm::normalization_update_py, "normalization_update_py", "ideal_point", "f", "first_front",
+                "n_dim">(),
     };
     return table;
 }

@@ -33,6 +33,12 @@ Ref to_python(Matrix<T>&& matrix) {
     return array_from_buffer(std::move(matrix.values), 2, shape);
 }
 
+// Declared ahead so that each container's items may be any result kind, in any nesting.
+template <class A, class B>
+Ref to_python(std::pair<A, B>&& pair);
+template <class T>
+Ref to_python(std::vector<T>&& items);
+
 template <class A, class B>
 Ref to_python(std::pair<A, B>&& pair) {
     Ref first = to_python(std::move(pair.first));

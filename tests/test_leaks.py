@@ -1,6 +1,7 @@
 """Repeated calls, successful or failing in every way, leave no references or memory behind."""
 
 import gc
+import os
 import sys
 import tracemalloc
 
@@ -66,4 +67,6 @@ def test_repeated_calls_leave_nothing_behind(name, kind, call, args):
         assert sys.gettotalrefcount() - total_refs < 50
     # What survives the calls is tracemalloc's own bookkeeping and interned trivia only.
     assert traced < 64 * 1024, traced
-    assert rss_bytes() - rss < 4 * 1024 * 1024
+    # AddressSanitizer keeps freed memory in quarantine, so resident memory grows there anyway.
+    if "libasan" not in os.environ.get("LD_PRELOAD", ""):
+        assert rss_bytes() - rss < 4 * 1024 * 1024

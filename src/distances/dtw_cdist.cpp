@@ -1,0 +1,151 @@
+// The DTW distance matrix. Every pair of a row shares x[i] and the shape of y's series, hence
+// the band, so a row runs its pairs several at a time, one per SIMD lane, on the lane kernels
+// of the processor (dtw_dispatch.cpp); entry by entry the operations are those of dtw_pair.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "distances/cost.hpp"
+#include "distances/dtw.hpp"
+#include "distances/dtw_kernels.hpp"
+#include "distances/pairwise.hpp"
+
+namespace rc::distances {
+namespace {
+
+using dtw_detail::Span;
+using dtw_lanes::LaneKernels;
+using dtw_lanes::LaneProblem;
+
+bool same_view(const SeriesSet& a, const SeriesSet& b) noexcept {
+    for (std::size_t axis = 0; axis < 3; ++axis)
+        if (a.extent(axis) != b.extent(axis) || a.byte_stride(axis) != b.byte_stride(axis)) return false;
+    return a.data() == b.data();
+}
+
+// The columns of row i that the row computes. Normally all of them. When x and y are the same
+// view, dtw(x_i, x_j) and dtw(x_j, x_i) are equal, NaN for NaN (equal lengths make the band
+// |j - i| <= r exactly symmetric, (a - b)^2 = (b - a)^2, and the NaN-ignoring minimum of up
+// and left does not depend on their order, the values never being -0.0), so each unordered
+// pair is computed once: row i
+// takes the columns i, i + 1, ... i + n/2 (modulo n; for even n the pair n/2 apart only in the
+// first half of the rows). Every row then has the same amount of work, and the rest of the
+// matrix is mirrored afterwards.
+struct RowColumns {
+    std::size_t row, total;
+    bool half;
+
+    std::size_t count() const noexcept {
+        if (!half) return total;
+        const std::size_t middle = total / 2;
+        return total % 2 == 1 || row < middle ? middle + 1 : middle;
+    }
+    std::size_t operator[](std::size_t k) const noexcept { return half ? (row + k) % total : k; }
+};
+
+// Interleaves one series into lane `lane` of `lanes`: element (u, k) at (u * d + k) * lanes + lane.
+bool pack_lane(const Series& s, std::size_t d, std::size_t lane, std::size_t lanes, double* out) noexcept {
+    bool finite = true;
+    for (std::size_t u = 0; u < s.extent(0); ++u) {
+        for (std::size_t k = 0; k < d; ++k) {
+            const double v = s(u, k);
+            finite &= std::isfinite(v);
+            out[(u * d + k) * lanes + lane] = v;
+        }
+    }
+    return finite;
+}
+
+struct Problem {
+    const SeriesSet& x;
+    const SeriesSet& y;
+    std::size_t n, m, d;  // steps of x's series, steps of y's series, features of x
+    const Span* spans;
+    const LaneKernels* kernels;
+    bool symmetric;
+};
+
+// Everything one row works in, in one allocation: x[i] packed, the series of y packed for
+// `lanes` lanes, the rolling row of A of every lane, and the lanes' results.
+struct RowScratch {
+    Buffer<double> storage;
+    double *xs, *ys, *row, *results;
+
+    RowScratch(const Problem& p, std::size_t lanes) {
+        const std::size_t xs_size = checked_mul(p.n, p.d);
+        const std::size_t ys_size = checked_mul(checked_mul(p.m, p.d), lanes);
+        const std::size_t row_size = checked_mul(checked_add(p.m, 1), lanes);
+        storage = Buffer<double>::uninitialized(checked_add(checked_add(xs_size, ys_size), checked_add(row_size, lanes)));
+        xs = storage.data();
+        ys = xs + xs_size;
+        row = ys + ys_size;
+        results = row + row_size;
+    }
+};
+
+// Entry j of the row on the scalar recurrence.
+double one_pair(const Problem& p, std::size_t j, const RowScratch& s, bool x_finite) {
+    const bool y_finite = dtw_detail::pack_steps(p.y[j], p.d, s.ys);
+    return std::sqrt(dtw_detail::accumulated_cost(s.xs, s.ys, p.n, p.m, p.d, p.spans, x_finite && y_finite, s.row));
+}
+
+void fill_row_pair_by_pair(const Problem& p, const RowColumns& columns, const RowScratch& s, bool x_finite, double* out) {
+    for (std::size_t k = 0; k < columns.count(); ++k) out[columns[k]] = one_pair(p, columns[k], s, x_finite);
+}
+
+// Groups of two vectors of pairs while more than one vector and a pair remain, then one
+// vector; a group's unused lanes repeat its last pair and are discarded. A single pair left
+// over runs on the scalar recurrence, which is faster than a vector of one useful lane.
+void fill_row_in_lanes(const Problem& p, const RowColumns& columns, const RowScratch& s, bool x_finite, double* out) {
+    const LaneKernels& kernels = *p.kernels;
+    const std::size_t width = kernels.vector_lanes, count = columns.count();
+    for (std::size_t k = 0; k < count;) {
+        const std::size_t remaining = count - k;
+        if (remaining == 1) {
+            out[columns[k]] = one_pair(p, columns[k], s, x_finite);
+            break;
+        }
+        const bool two = remaining > width + 1;
+        const std::size_t lanes = two ? 2 * width : width, used = std::min(remaining, lanes);
+        bool finite = x_finite;
+        for (std::size_t lane = 0; lane < lanes; ++lane)
+            finite &= pack_lane(p.y[columns[k + std::min(lane, used - 1)]], p.d, lane, lanes, s.ys);
+        const LaneProblem problem{s.xs, s.ys, p.spans, p.n, p.m, p.d, finite, s.row, s.results};
+        (two ? kernels.two_vectors : kernels.one_vector)(problem);
+        for (std::size_t lane = 0; lane < used; ++lane) out[columns[k + lane]] = std::sqrt(s.results[lane]);
+        k += used;
+    }
+}
+
+void fill_row(const Problem& p, std::size_t i, double* out) {
+    const Series xi = p.x[i];
+    check_feature_counts(xi, p.y[0]);
+    const RowColumns columns{i, p.y.extent(0), p.symmetric};
+    const std::size_t width = p.kernels ? p.kernels->vector_lanes : 1;
+    const RowScratch scratch(p, p.kernels == nullptr ? 1 : columns.count() > width + 1 ? 2 * width : width);
+    const bool x_finite = dtw_detail::pack_steps(xi, p.d, scratch.xs);
+    if (p.kernels == nullptr)
+        fill_row_pair_by_pair(p, columns, scratch, x_finite, out);
+    else
+        fill_row_in_lanes(p, columns, scratch, x_finite, out);
+}
+
+}  // namespace
+
+Matrix<double> cdist_dtw(const SeriesSet& x, const SeriesSet& y, BandRadius radius) {
+    const std::size_t n_x = x.extent(0), n_y = y.extent(0);
+    const std::size_t n = x.extent(1), m = y.extent(1), d = x.extent(2);
+    if (n == 0 || m == 0) return Matrix<double>::filled(n_x, n_y, n == m ? 0.0 : std::numeric_limits<double>::infinity());
+    const auto spans = dtw_detail::band_spans(n, m, radius);
+    const Problem problem{x, y, n, m, d, spans.data(), dtw_detail::lane_kernels(), same_view(x, y)};
+    auto result = pairwise_rows(n_x, n_y, [&](std::size_t i, double* out) { fill_row(problem, i, out); });
+    if (problem.symmetric) {
+        for (std::size_t i = 0; i < n_x; ++i) {
+            const RowColumns columns{i, n_x, true};
+            for (std::size_t k = 1; k < columns.count(); ++k) result(columns[k], i) = result(i, columns[k]);
+        }
+    }
+    return result;
+}
+
+}  // namespace rc::distances
