@@ -8,6 +8,9 @@
 #include "algorithm/niching.hpp"
 #include "algorithm/normalization.hpp"
 #include "distances/cost.hpp"
+#include "distances/gak.hpp"
+#include "distances/manhattan.hpp"
+#include "distances/soft_dtw.hpp"
 
 namespace rc {
 namespace {
@@ -22,6 +25,14 @@ std::span<PyMethodDef> function_table() {
     static PyMethodDef table[] = {
         {"rust_available", rust_available, METH_NOARGS, "rust_available()\n--\n\n"},
         define<&distances::squared_euclidean_cost_matrix_impl, "squared_euclidean_cost_matrix", "x", "y">(),
+
+        define<&distances::soft_dtw_pair, "soft_dtw", "x", "y", "gamma">(),
+        define<&distances::cdist_soft_dtw, "cdist_soft_dtw", "x", "y", "gamma">(),
+        define<&distances::gak, "gak", "x", "y", "sigma">(),
+        define<&distances::unnormalized_gak_impl, "unnormalized_gak_py", "x", "y", "sigma">(),
+        define<&distances::cdist_gak, "cdist_gak", "x", "y", "sigma">(),
+        define<&distances::manhattan_pair, "manhattan", "x", "y">(),
+        define<&distances::cdist_manhattan, "cdist_manhattan", "x", "y">(),
 
         define<&algorithm::das_dennis, "das_dennis_py", "n_dim", "n_partitions">(),
         define<&algorithm::fast_non_dominated_sort_impl, "fast_non_dominated_sort_py", "f">(),
