@@ -86,11 +86,14 @@ SIMD_INPUTS = """
 import numpy as np
 rng = np.random.default_rng(2)
 x = rng.standard_normal((3, 17, 3)) * 1e3
-y = rng.standard_normal((37, 18, 4)) * 1e-3
+y = rng.standard_normal((37, 17, 3)) * 1e-3
 x[0, 2, 1] = np.nan
 x[1, 4, 2] = -np.inf
 y[9, 4, 2] = -np.inf
 y[5, 3, 0] = np.inf
+# Series of one shape are packed in C order; the wider and longer ones never are.
+y_wide = np.concatenate([y, rng.standard_normal((37, 17, 1))], axis=2)
+y_long = np.concatenate([y, rng.standard_normal((37, 1, 3))], axis=1)
 """
 
 
@@ -99,7 +102,8 @@ def test_simd_paths_give_identical_bits():
     script = SIMD_INPUTS + (
         "import sys, _rust_core as rc\n"
         "from helpers import relayout\n"
-        "out = [rc.cdist_manhattan(relayout(x, k), relayout(y, k)) for k in ('c', 'fortran', 'reversed', 'strided')]\n"
+        "out = [rc.cdist_manhattan(relayout(x, k), relayout(b, k)) for b in (y, y_wide, y_long)\n"
+        "       for k in ('c', 'fortran', 'reversed', 'strided')]\n"
         "sys.stdout.write(np.concatenate([o.ravel() for o in out]).tobytes().hex())\n"
     )
     env = dict(os.environ, PYTHONPATH=os.path.dirname(__file__))
@@ -113,5 +117,5 @@ def test_simd_paths_give_identical_bits():
     exec(SIMD_INPUTS, inputs)
     x, y = inputs["x"], inputs["y"]
     expected = [[reference_manhattan(a, b) for b in y] for a in x]
-    for layout in np.frombuffer(bytes.fromhex(outputs["scalar"]), dtype=np.float64).reshape(4, 3, 37):
+    for layout in np.frombuffer(bytes.fromhex(outputs["scalar"]), dtype=np.float64).reshape(12, 3, 37):
         assert_same_array(layout.copy(), expected)

@@ -15,11 +15,13 @@ enum class SimdPath { scalar, avx2, avx512 };
 SimdPath best_supported_path() noexcept {
 #if defined(__x86_64__)
     __builtin_cpu_init();
-    // The AVX-512 kernels are compiled with F, DQ, VL and BW enabled, so all four are required.
+    // The AVX-512 kernels are compiled with F, DQ, VL and BW enabled, so all four are required;
+    // the AVX-512 path also runs the AVX2 kernels for what it leaves.
+    if (!__builtin_cpu_supports("avx2")) return SimdPath::scalar;
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
         return SimdPath::avx512;
-    if (__builtin_cpu_supports("avx2")) return SimdPath::avx2;
+    return SimdPath::avx2;
 #endif
     return SimdPath::scalar;
 }
@@ -48,10 +50,20 @@ void check_covers(const Series& x, const Series& y) {
     if (y.extent(1) < x.extent(1) || y.extent(0) < x.extent(0)) fail_index_out_of_bounds();
 }
 
+// True when the elements [0, rows) x [0, cols) of a view with these strides form one run of
+// packed doubles in row-major order.
+bool packed_run(std::size_t rows, std::size_t cols, std::ptrdiff_t row_stride, std::ptrdiff_t col_stride) noexcept {
+    constexpr auto element = static_cast<std::ptrdiff_t>(sizeof(double));
+    return col_stride == element && (rows <= 1 || row_stride == static_cast<std::ptrdiff_t>(cols) * element);
+}
+
 [[maybe_unused]] manhattan_lanes::Block lanes_block(const Series& x, const SeriesSet& y) noexcept {
+    const std::size_t rows = x.extent(0), cols = x.extent(1);
+    const bool packed = packed_run(rows, cols, x.byte_stride(0), x.byte_stride(1)) &&
+                        packed_run(rows, cols, y.byte_stride(1), y.byte_stride(2));
     return {x.data(), x.byte_stride(0), x.byte_stride(1),
             y.data(), y.byte_stride(0), y.byte_stride(1), y.byte_stride(2),
-            x.extent(0), x.extent(1)};
+            rows, cols, packed};
 }
 
 }  // namespace
@@ -76,10 +88,11 @@ Matrix<double> cdist_manhattan(const SeriesSet& x, const SeriesSet& y) {
         check_covers(xs[i], ys[0]);
         std::size_t done = 0;
 #if defined(__x86_64__)
-        if (!xs[i].empty()) {
-            const auto block = lanes_block(xs[i], y);
+        if (!xs[i].empty() && path != SimdPath::scalar) {
+            auto block = lanes_block(xs[i], y);
             if (path == SimdPath::avx512) done = manhattan_lanes::sum_lanes_avx512(block, ys.size(), row);
-            else if (path == SimdPath::avx2) done = manhattan_lanes::sum_lanes_avx2(block, ys.size(), row);
+            block.y += static_cast<std::ptrdiff_t>(done) * block.y_series_stride;
+            done += manhattan_lanes::sum_lanes_avx2(block, ys.size() - done, row + done);
         }
 #endif
         for (std::size_t j = done; j < ys.size(); ++j) row[j] = manhattan_pair(xs[i], ys[j]);

@@ -1,7 +1,6 @@
-// cdist_manhattan lanes for AVX-512: eight pairs per vector, gathered from eight series of y.
+// cdist_manhattan lanes for AVX-512: eight pairs per vector, for packed blocks.
 #include <immintrin.h>
 
-#include <cstdint>
 #include <cstring>
 
 #include "distances/manhattan_lanes.hpp"
@@ -17,45 +16,62 @@ inline double load_double(const std::byte* p) noexcept {
     return value;
 }
 
-// Vectors * kWidth consecutive pairs starting with the series at y. Several independent
-// vectors keep the gathers and additions of different lanes overlapping.
-template <std::size_t Vectors>
-void sum_group(const Block& b, const std::byte* y, double* out) noexcept {
-    const __m512d sign_bit = _mm512_set1_pd(-0.0);
-    const std::int64_t s = b.y_series_stride;
-    __m512i offsets[Vectors];
-    __m512d sums[Vectors];
-    for (std::size_t v = 0; v < Vectors; ++v) {
-        const std::int64_t first = static_cast<std::int64_t>(v * kWidth) * s;
-        offsets[v] = _mm512_set_epi64(first + 7 * s, first + 6 * s, first + 5 * s, first + 4 * s,
-                                      first + 3 * s, first + 2 * s, first + s, first);
-        sums[v] = _mm512_setzero_pd();
-    }
-    for (std::size_t r = 0; r < b.rows; ++r) {
-        const std::byte* x_row = b.x + static_cast<std::ptrdiff_t>(r) * b.x_row_stride;
-        const std::byte* y_row = y + static_cast<std::ptrdiff_t>(r) * b.y_row_stride;
-        for (std::size_t c = 0; c < b.cols; ++c) {
-            const __m512d xv = _mm512_set1_pd(load_double(x_row + static_cast<std::ptrdiff_t>(c) * b.x_col_stride));
-            const auto* base = reinterpret_cast<const double*>(y_row + static_cast<std::ptrdiff_t>(c) * b.y_col_stride);
-            for (std::size_t v = 0; v < Vectors; ++v) {
-                const __m512d yv = _mm512_i64gather_pd(offsets[v], base, 1);
-                // |x - y|, then added to the lane's running sum, as the scalar loop does.
-                const __m512d diff = _mm512_andnot_pd(sign_bit, _mm512_sub_pd(xv, yv));
-                sums[v] = _mm512_add_pd(sums[v], diff);
-            }
+inline __m256d load4(const std::byte* p) noexcept { return _mm256_loadu_pd(reinterpret_cast<const double*>(p)); }
+
+// Four consecutive elements of four series, transposed: vector u holds element u of each.
+inline void transpose4(const std::byte* const* s, std::ptrdiff_t offset, __m256d (&v)[4]) noexcept {
+    const __m256d a0 = load4(s[0] + offset), a1 = load4(s[1] + offset);
+    const __m256d a2 = load4(s[2] + offset), a3 = load4(s[3] + offset);
+    const __m256d lo01 = _mm256_unpacklo_pd(a0, a1), hi01 = _mm256_unpackhi_pd(a0, a1);
+    const __m256d lo23 = _mm256_unpacklo_pd(a2, a3), hi23 = _mm256_unpackhi_pd(a2, a3);
+    v[0] = _mm256_permute2f128_pd(lo01, lo23, 0x20);
+    v[1] = _mm256_permute2f128_pd(hi01, hi23, 0x20);
+    v[2] = _mm256_permute2f128_pd(lo01, lo23, 0x31);
+    v[3] = _mm256_permute2f128_pd(hi01, hi23, 0x31);
+}
+
+inline __m512d join(__m256d low, __m256d high) noexcept { return _mm512_insertf64x4(_mm512_castpd256_pd512(low), high, 1); }
+
+// The lane step of manhattan_pair: sum + |x - y|, the difference first, then its absolute value.
+inline __m512d accumulate(__m512d sum, __m512d x, __m512d y) noexcept {
+    return _mm512_add_pd(sum, _mm512_andnot_pd(_mm512_set1_pd(-0.0), _mm512_sub_pd(x, y)));
+}
+
+// Eight series at once, series k in lane k. Four consecutive elements of each are loaded and
+// transposed in two 256-bit halves. One group of eight only: more concurrent streams make the
+// series collide in the L1 cache when their distance is a multiple of 4 KiB, as it often is.
+void sum_packed(const Block& b, const std::byte* y, double* out) noexcept {
+    const std::size_t count = b.rows * b.cols;
+    const std::byte* series[kWidth];
+    for (std::size_t l = 0; l < kWidth; ++l) series[l] = y + static_cast<std::ptrdiff_t>(l) * b.y_series_stride;
+    __m512d sum = _mm512_setzero_pd();
+    std::size_t t = 0;
+    for (; t + 4 <= count; t += 4) {
+        const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(t * sizeof(double));
+        __m256d low[4], high[4];
+        transpose4(series, offset, low);
+        transpose4(series + 4, offset, high);
+        for (std::size_t u = 0; u < 4; ++u) {
+            const __m512d xv = _mm512_set1_pd(load_double(b.x + offset + static_cast<std::ptrdiff_t>(u * sizeof(double))));
+            sum = accumulate(sum, xv, join(low[u], high[u]));
         }
     }
-    for (std::size_t v = 0; v < Vectors; ++v) _mm512_storeu_pd(out + v * kWidth, sums[v]);
+    for (; t < count; ++t) {
+        const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(t * sizeof(double));
+        double lanes[kWidth];
+        for (std::size_t l = 0; l < kWidth; ++l) lanes[l] = load_double(series[l] + offset);
+        sum = accumulate(sum, _mm512_set1_pd(load_double(b.x + offset)), _mm512_loadu_pd(lanes));
+    }
+    _mm512_storeu_pd(out, sum);
 }
 
 }  // namespace
 
 std::size_t sum_lanes_avx512(const Block& block, std::size_t pairs, double* out) noexcept {
+    if (!block.packed) return 0;
     std::size_t j = 0;
-    for (; j + 2 * kWidth <= pairs; j += 2 * kWidth)
-        sum_group<2>(block, block.y + static_cast<std::ptrdiff_t>(j) * block.y_series_stride, out + j);
     for (; j + kWidth <= pairs; j += kWidth)
-        sum_group<1>(block, block.y + static_cast<std::ptrdiff_t>(j) * block.y_series_stride, out + j);
+        sum_packed(block, block.y + static_cast<std::ptrdiff_t>(j) * block.y_series_stride, out + j);
     return j;
 }
 
