@@ -4,12 +4,14 @@
 #include <utility>
 
 #include "distances/cost.hpp"
+#include "distances/cost_rows.hpp"
 #include "distances/pairwise.hpp"
 #include "worker_pool.hpp"
 
-// The accumulated matrix is swept row by row keeping only two rows; each row's local kernels
-// are made first, so their exp calls are independent work the processor can overlap, and then
-// the recurrence runs over them.
+// The accumulated matrix is swept row by row keeping two rows. A cell needs one exp call,
+// which does not depend on the recurrence, while the recurrence is a chain of dependent
+// additions and a multiplication. So the sweep of row i also turns the costs of row i + 1 into
+// local kernels, in the same loop, and the processor overlaps the two.
 
 namespace rc::distances {
 namespace {
@@ -24,53 +26,82 @@ inline double local_kernel(double cost, double denom) noexcept {
     return (1.0 / (2.0 - e)) * e;
 }
 
-// Local kernels of row i of x against rows [0, count) of y.
-void local_kernel_row(const Series& x, std::size_t i, const Series& y, std::size_t count, double denom, double* out) {
-    for (std::size_t j = 0; j < count; ++j) out[j] = local_kernel(squared_euclidean_cost(x, i, y, j), denom);
+void local_kernels(double* costs, std::size_t begin, std::size_t end, double denom) noexcept {
+    for (std::size_t j = begin; j < end; ++j) costs[j] = local_kernel(costs[j], denom);
 }
 
-// R[i][j] = ((left + up) + diag) * kernel, for columns [1, count] of one row.
-inline void accumulate_row(const double* above, double* row, const double* kernel, std::size_t count) noexcept {
-    for (std::size_t j = 1; j <= count; ++j) row[j] = ((row[j - 1] + above[j]) + above[j - 1]) * kernel[j - 1];
+// R[i][j] = ((left + up) + diag) * kernel for columns [1, count] of one row. When `next` is given,
+// its first `count` entries (costs of the next row) are turned into local kernels on the way.
+void accumulate_row(const double* above, double* row, const double* kernel, std::size_t count, double* next,
+                    double denom) noexcept {
+    if (next == nullptr) {
+        for (std::size_t j = 1; j <= count; ++j) row[j] = ((row[j - 1] + above[j]) + above[j - 1]) * kernel[j - 1];
+        return;
+    }
+    for (std::size_t j = 1; j <= count; ++j) {
+        row[j] = ((row[j - 1] + above[j]) + above[j - 1]) * kernel[j - 1];
+        next[j - 1] = local_kernel(next[j - 1], denom);
+    }
+}
+
+// Working rows of one sweep: two rows of R, the local kernels of the current row and the row
+// being prepared for the next one.
+struct SweepRows {
+    Buffer<double> above, row, kernel, next;
+
+    SweepRows(std::size_t width, std::size_t kernels)
+        : above(Buffer<double>::filled(width, 0.0)), row(Buffer<double>::uninitialized(width)),
+          kernel(Buffer<double>::uninitialized(kernels)), next(Buffer<double>::uninitialized(kernels)) {
+        above[0] = 1.0;  // R[0][0]; the rest of row 0 and column 0 stay 0
+    }
+    void advance() noexcept {
+        std::swap(above, row);
+        std::swap(kernel, next);
+    }
+};
+
+double gak_sum(const Series& x, const Series& y, double denom) {
+    check_feature_counts(x, y);
+    const std::size_t n = x.extent(0), m = y.extent(0);
+    SweepRows rows(checked_add(m, 1), m);
+    if (n > 0) {
+        cost_row(x, 0, y, rows.kernel.data(), 1, m);
+        local_kernels(rows.kernel.data(), 0, m, denom);
+    }
+    for (std::size_t i = 1; i <= n; ++i) {
+        double* next = i < n ? rows.next.data() : nullptr;
+        if (next != nullptr) cost_row(x, i, y, next, 1, m);
+        rows.row[0] = 0.0;
+        accumulate_row(rows.above.data(), rows.row.data(), rows.kernel.data(), m, next, denom);
+        rows.advance();
+    }
+    return rows.above[m];
 }
 
 // K(x, x). The accumulated matrix of a series with itself is symmetric to the bit: the local
 // kernels are (the cost is symmetric, (a - b)^2 == (b - a)^2), and the mirrored cell adds the
 // same two neighbours in swapped order, which IEEE addition does not distinguish. So only the
-// lower triangle j <= i is swept; on the diagonal the upper neighbour is the mirror of the left.
+// lower triangle j <= i is swept; on the diagonal the upper neighbour is the mirror of the left
+// one. Row i of R needs the local kernels of columns [0, i).
 double self_gak(const Series& x, double denom) {
     const std::size_t n = x.extent(0);
-    const std::size_t width = checked_add(n, 1);
-    auto prev = Buffer<double>::filled(width, 0.0);
-    auto cur = Buffer<double>::uninitialized(width);
-    auto kernel = Buffer<double>::uninitialized(n);
-    prev[0] = 1.0;
+    SweepRows rows(checked_add(n, 1), n);
+    if (n > 0) {
+        cost_row(x, 0, x, rows.kernel.data(), 1, 1);
+        local_kernels(rows.kernel.data(), 0, 1, denom);
+    }
     for (std::size_t i = 1; i <= n; ++i) {
-        local_kernel_row(x, i - 1, x, i, denom, kernel.data());
-        double* row = cur.data();
+        double* next = i < n ? rows.next.data() : nullptr;
+        if (next != nullptr) cost_row(x, i, x, next, 1, i + 1);
+        double* row = rows.row.data();
+        const double* above = rows.above.data();
         row[0] = 0.0;
-        accumulate_row(prev.data(), row, kernel.data(), i - 1);
-        row[i] = ((row[i - 1] + row[i - 1]) + prev[i - 1]) * kernel[i - 1];
-        std::swap(prev, cur);
+        accumulate_row(above, row, rows.kernel.data(), i - 1, next, denom);
+        row[i] = ((row[i - 1] + row[i - 1]) + above[i - 1]) * rows.kernel[i - 1];
+        if (next != nullptr) local_kernels(next, i - 1, i + 1, denom);
+        rows.advance();
     }
-    return prev[n];
-}
-
-double gak_sum(const Series& x, const Series& y, double denom) {
-    check_feature_counts(x, y);
-    const std::size_t n = x.extent(0), m = y.extent(0);
-    const std::size_t width = checked_add(m, 1);
-    auto prev = Buffer<double>::filled(width, 0.0);
-    auto cur = Buffer<double>::uninitialized(width);
-    auto kernel = Buffer<double>::uninitialized(m);
-    prev[0] = 1.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        local_kernel_row(x, i, y, m, denom, kernel.data());
-        cur[0] = 0.0;
-        accumulate_row(prev.data(), cur.data(), kernel.data(), m);
-        std::swap(prev, cur);
-    }
-    return prev[m];
+    return rows.above[n];
 }
 
 // The normalisation: the product of the self-similarities, its square root, then the quotient.

@@ -5,54 +5,61 @@
 #include <cmath>
 #include <limits>
 #include <utility>
+#include <vector>
 
 #include "distances/cost.hpp"
+#include "distances/cost_rows.hpp"
 #include "distances/pairwise.hpp"
 
-// Each cell costs two or three exp calls and one log call, and the cell depends on its left
-// neighbour, so a plain row sweep waits on the full latency of those calls at every step.
-// Both entry points therefore keep several independent cells in flight, always computing each
-// cell by the same scalar sequence: soft_dtw_pair sweeps a few rows at once with each row one
-// column behind the row above it; cdist_soft_dtw sweeps several pairs of a row in lock-step.
-// Only two rows of the accumulated matrix (per pair) are kept.
+// A cell costs two exp calls and one log call and depends on its left neighbour, so a plain
+// row sweep waits for the whole latency of those calls at every step. Both entry points keep
+// several independent cells next to each other in program order, for the processor to overlap:
+// soft_dtw_pair sweeps a few rows at once, each row one column behind the row above it, and
+// cdist_soft_dtw sweeps several pairs of a matrix row in lock-step. Every cell is computed by
+// the same scalar sequence either way, and only two rows of each accumulated matrix are kept.
 
 namespace rc::distances {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// The smaller of a and b where a NaN operand is ignored; NaN only when both are NaN.
-inline double min_ignoring_nan(double a, double b) noexcept { return (b < a || std::isnan(a)) ? b : a; }
+// Whether min(a, b), ignoring a NaN operand, is b: b is smaller, or a is NaN. The minimum is NaN
+// only when both are NaN.
+inline bool takes_second(double a, double b) noexcept { return (b < a) | std::isnan(a); }
+
+// One cell, literally: mu = min(min(up, diag), left) ignoring NaN operands,
+// s = (exp((mu - up) / g) + exp((mu - diag) / g)) + exp((mu - left) / g) in this order, and
+// R = (mu - ln(s) * g) + cost.
+inline double soft_cell_in_full(double up, double diag, double left, double cost, double gamma) noexcept {
+    const double m1 = takes_second(up, diag) ? diag : up;
+    const double mu = takes_second(m1, left) ? left : m1;
+    const double s = (std::exp((mu - up) / gamma) + std::exp((mu - diag) / gamma)) + std::exp((mu - left) / gamma);
+    return (mu - std::log(s) * gamma) + cost;
+}
 
 // gamma for which (mu - v) / gamma is exactly ±0 whenever v == mu and mu is finite, so the
 // neighbour holding the minimum contributes exp(±0) = 1 exactly.
 inline bool min_term_is_one(double gamma) noexcept { return std::isfinite(gamma) && gamma != 0.0; }
 
-// One cell: R = (mu - ln(s) * gamma) + cost with mu the NaN-ignoring minimum of the three
-// neighbours and s = (exp((mu-up)/g) + exp((mu-diag)/g)) + exp((mu-left)/g) in this order.
-// When the term of the minimum is known to be exactly 1 it is not computed; the two others are,
-// and the sum keeps its order, so the bits are those of the three-term formula.
+// The same cell with the minimum's own term taken as the exact 1 it evaluates to, which saves
+// one of the three exp calls. The sum keeps its bits: with the minimum's term at position 1 or
+// 2 the first addition is 1 + e or e + 1, the same value; with it at position 3 the sum is
+// (e + e') + 1, and the order of e and e' does not matter either. When two neighbours tie for
+// the minimum the other's term is exp(±0) = 1 anyway, so either may be taken as the minimum.
+// skip_min_term is min_term_is_one(gamma); a non-finite minimum takes the literal formula.
 inline double soft_cell(double up, double diag, double left, double cost, double gamma, bool skip_min_term) noexcept {
-    const double mu = min_ignoring_nan(min_ignoring_nan(up, diag), left);
-    double e_up, e_diag, e_left;
-    if (skip_min_term && std::isfinite(mu)) {
-        // mu equals one of the neighbours; take the first that does as the term equal to 1.
-        const bool up_is_min = up == mu;
-        const bool diag_is_min = !up_is_min && diag == mu;
-        const bool left_is_min = !up_is_min && !diag_is_min;
-        const double first = up_is_min ? diag : up;
-        const double second = left_is_min ? diag : left;
-        const double e_first = std::exp((mu - first) / gamma);
-        const double e_second = std::exp((mu - second) / gamma);
-        e_up = up_is_min ? 1.0 : e_first;
-        e_diag = up_is_min ? e_first : (diag_is_min ? 1.0 : e_second);
-        e_left = left_is_min ? 1.0 : e_second;
-    } else {
-        e_up = std::exp((mu - up) / gamma);
-        e_diag = std::exp((mu - diag) / gamma);
-        e_left = std::exp((mu - left) / gamma);
-    }
-    const double s = (e_up + e_diag) + e_left;
+    const bool diag_first = takes_second(up, diag);
+    const double m1 = diag_first ? diag : up;     // min(up, diag)
+    const double other = diag_first ? up : diag;  // the other one of the two
+    const bool left_is_min = takes_second(m1, left);
+    const double mu = left_is_min ? left : m1;
+    if (!skip_min_term || !std::isfinite(mu)) return soft_cell_in_full(up, diag, left, cost, gamma);
+    // The two neighbours whose terms are not 1.
+    const double p = left_is_min ? m1 : other;
+    const double q = left_is_min ? other : left;
+    const double e_p = std::exp((mu - p) / gamma);
+    const double e_q = std::exp((mu - q) / gamma);
+    const double s = left_is_min ? (e_p + e_q) + 1.0 : (1.0 + e_p) + e_q;
     return (mu - std::log(s) * gamma) + cost;
 }
 
@@ -64,15 +71,17 @@ void fill_first_row(double* row, std::size_t m) {
 
 // --- one pair, several rows in flight ---------------------------------------------------------
 
-// Rows first..first+Rows-1 of x (1-based rows first+1.. of R) against y. rows[0] holds the R row
-// above the block; rows[1..Rows] receive the block's rows. Row w+1 trails row w by one column,
-// so at every step the Rows cells being computed are independent of each other.
+constexpr std::size_t kRowsInFlight = 4;
+
+// Rows first..first+Rows-1 of x, that is rows first+1.. of R. rows[0] holds the R row above the
+// block and rows[1..Rows] receive the block's rows. Row w+1 trails row w by one column, so the
+// cells of one step never depend on each other.
 template <std::size_t Rows>
 void soft_dtw_row_block(const Series& x, std::size_t first, const Series& y, double gamma, bool skip,
                         double* const* rows, double* cost) {
     const std::size_t m = y.extent(0);
     for (std::size_t w = 0; w < Rows; ++w) {
-        for (std::size_t j = 0; j < m; ++j) cost[w * m + j] = squared_euclidean_cost(x, first + w, y, j);
+        cost_row(x, first + w, y, cost + w * m, 1, m);
         rows[w + 1][0] = kInf;
     }
     auto cell = [&](std::size_t w, std::size_t j) {
@@ -80,7 +89,7 @@ void soft_dtw_row_block(const Series& x, std::size_t first, const Series& y, dou
         double* row = rows[w + 1];
         row[j] = soft_cell(above[j], above[j - 1], row[j - 1], cost[w * m + j - 1], gamma, skip);
     };
-    // Step t computes column j = t - w of row w, for every row whose column is in range.
+    // Step t computes column t - w of row w, for every row whose column is in [1, m].
     const std::size_t last_step = m + Rows - 1;
     for (std::size_t t = 1; t <= last_step; ++t) {
         if (t >= Rows && t <= m) {
@@ -92,12 +101,12 @@ void soft_dtw_row_block(const Series& x, std::size_t first, const Series& y, dou
     }
 }
 
-constexpr std::size_t kRowsInFlight = 3;
-
 // --- several pairs in lock-step ---------------------------------------------------------------
 
-// out[k] = soft_dtw_pair(x, ys[k], gamma) for k < Lanes; all ys have the same shape. Rows of the
-// Lanes accumulated matrices are stored interleaved, element [j][k] at j * Lanes + k.
+constexpr std::size_t kPairsInFlight = 4;
+
+// out[k] = soft_dtw_pair(x, ys[k], gamma) for k < Lanes, all ys of one shape. The rows of the
+// Lanes accumulated matrices are interleaved: element [j] of pair k at j * Lanes + k.
 template <std::size_t Lanes>
 void soft_dtw_lanes(const Series& x, const Series* ys, double gamma, double* out) {
     const std::size_t n = x.extent(0), m = ys[0].extent(0);
@@ -109,26 +118,21 @@ void soft_dtw_lanes(const Series& x, const Series* ys, double gamma, double* out
     auto cost = Buffer<double>::uninitialized(checked_mul(m, Lanes));
     for (std::size_t k = 0; k < Lanes; ++k) prev[k] = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = 0; j < m; ++j)
-            for (std::size_t k = 0; k < Lanes; ++k) cost[j * Lanes + k] = squared_euclidean_cost(x, i, ys[k], j);
+        for (std::size_t k = 0; k < Lanes; ++k) cost_row(x, i, ys[k], cost.data() + k, Lanes, m);
         const double* up = prev.data();
         double* row = cur.data();
         for (std::size_t k = 0; k < Lanes; ++k) row[k] = kInf;
-        for (std::size_t j = 1; j <= m; ++j) {
-            const std::size_t at = j * Lanes;
+        for (std::size_t at = Lanes; at < width; at += Lanes)
             for (std::size_t k = 0; k < Lanes; ++k)
-                row[at + k] = soft_cell(up[at + k], up[at - Lanes + k], row[at - Lanes + k],
-                                        cost[at - Lanes + k], gamma, skip);
-        }
+                row[at + k] = soft_cell(up[at + k], up[at - Lanes + k], row[at - Lanes + k], cost[at - Lanes + k], gamma, skip);
         std::swap(prev, cur);
     }
     for (std::size_t k = 0; k < Lanes; ++k) out[k] = prev[m * Lanes + k];
 }
 
-constexpr std::size_t kPairsInFlight = 4;
-
-// Row i of the matrix: the pairs in groups of kPairsInFlight, then the remaining few together.
+// Row i of the matrix: groups of kPairsInFlight pairs, then the few remaining ones together.
 void soft_dtw_row(const Series& x, const std::vector<Series>& ys, double gamma, double* row) {
+    static_assert(kPairsInFlight == 4, "the remainder cases below cover 1 to kPairsInFlight - 1");
     std::size_t j = 0;
     for (; j + kPairsInFlight <= ys.size(); j += kPairsInFlight)
         soft_dtw_lanes<kPairsInFlight>(x, &ys[j], gamma, row + j);
@@ -138,7 +142,6 @@ void soft_dtw_row(const Series& x, const std::vector<Series>& ys, double gamma, 
         case 1: soft_dtw_lanes<1>(x, &ys[j], gamma, row + j); break;
         default: break;
     }
-    static_assert(kPairsInFlight == 4, "the remainder cases above cover 1 to kPairsInFlight - 1");
 }
 
 }  // namespace
