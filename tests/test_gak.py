@@ -10,50 +10,42 @@ from hypothesis import strategies as st
 
 import _rust_core
 from helpers import PanicException, arrays, assert_same_array, assert_same_float, finite_values
-from reference_gak import cdist_gak as reference_cdist_gak
 from reference_gak import gak as reference_gak
 from reference_gak import unnormalized_gak as reference_unnormalized_gak
-from reference_ieee import IndexFailure, c_div, c_exp
+from reference_ieee import IndexFailure
 
+OUT_OF_BOUNDS = "^ndarray: index out of bounds$"
 sigmas = st.one_of(
     st.floats(0.05, 20.0),
     st.sampled_from([0.0, -0.0, -1.0, -2.5, math.inf, -math.inf, math.nan, 1e200, 1e-200, 5e-324]),
 )
+ONE_APART = (1.0 / (2.0 - math.exp(-0.5))) * math.exp(-0.5)  # the reciprocal first, then the product
+TWO_ZEROS = np.zeros((2, 1))
 
 
-@pytest.mark.parametrize("sigma", [1.0, -1.0, 0.5, 1e10, math.inf, -math.inf])
-def test_two_zero_steps_sum_three_paths(sigma):
-    z = np.zeros((2, 1))
-    assert_same_float(_rust_core.unnormalized_gak_py(z, z, sigma), 3.0)
-    assert_same_float(_rust_core.gak(z, z, sigma), 1.0)
-
-
-def test_one_step_apart():
-    e = c_exp(c_div(-1.0, 2.0))
-    local = c_div(1.0, 2.0 - e) * e
-    x, y = np.array([[0.0]]), np.array([[1.0]])
-    assert_same_float(_rust_core.unnormalized_gak_py(x, y, 1.0), local)
-    assert_same_float(_rust_core.gak(x, y, 1.0), local)
-
-
-@pytest.mark.parametrize("n, m, kernel, normalized", [(0, 0, 1.0, 1.0), (0, 2, 0.0, 0.0), (2, 0, 0.0, 0.0)])
-def test_empty_series(n, m, kernel, normalized):
-    x, y = np.zeros((n, 2)), np.ones((m, 2))
-    assert_same_float(_rust_core.unnormalized_gak_py(x, y, 1.0), kernel)
-    assert_same_float(_rust_core.gak(x, y, 1.0), normalized)
-
-
-def test_sigma_zero():
-    a = np.arange(6.0).reshape(3, 2)
-    assert math.isnan(_rust_core.gak(a, a, 0.0))
-    # No pair of time steps coincides: every local kernel is exp(-inf) = 0.
-    assert_same_float(_rust_core.unnormalized_gak_py(a, a + 0.5, 0.0), 0.0)
+@pytest.mark.parametrize(
+    "x, y, sigma, kernel, normalized",
+    [(TWO_ZEROS, TWO_ZEROS, sigma, 3.0, 1.0) for sigma in (1.0, -1.0, 0.5, 1e10, math.inf)]  # three paths
+    + [
+        (np.array([[0.0]]), np.array([[1.0]]), 1.0, ONE_APART, ONE_APART),
+        (np.zeros((0, 2)), np.zeros((0, 2)), 1.0, 1.0, 1.0),
+        (np.zeros((0, 2)), np.ones((2, 2)), 1.0, 0.0, 0.0),
+        (np.zeros((2, 2)), np.ones((0, 2)), 1.0, 0.0, 0.0),
+        (np.arange(6.0).reshape(3, 2), np.arange(6.0).reshape(3, 2) + 0.5, 0.0, 0.0, math.nan),
+    ],
+)
+def test_examples(x, y, sigma, kernel, normalized):
+    assert_same_float(_rust_core.unnormalized_gak_py(x, y, sigma), kernel)
+    assert_same_float(_rust_core.gak(x, y, sigma), normalized)
+    assert_same_float(reference_gak(x, y, sigma), normalized)
 
 
 def test_narrower_y_fails():
-    for function in (_rust_core.gak, _rust_core.unnormalized_gak_py):
-        with pytest.raises(PanicException, match="^ndarray: index out of bounds$"):
-            function(np.ones((2, 3)), np.ones((2, 2)), 1.0)
+    for call in (_rust_core.gak, _rust_core.unnormalized_gak_py):
+        with pytest.raises(PanicException, match=OUT_OF_BOUNDS):
+            call(np.ones((2, 3)), np.ones((2, 2)), 1.0)
+    with pytest.raises(PanicException, match=OUT_OF_BOUNDS):
+        _rust_core.cdist_gak(np.ones((2, 3, 2)), np.ones((5, 3, 1)), 1.0)
 
 
 @settings(max_examples=200, deadline=None)
@@ -65,9 +57,9 @@ def test_matches_reference(data, n, m, d, extra_cols, sigma):
         try:
             expected = (reference_unnormalized_gak(x, y, sigma), reference_gak(x, y, sigma))
         except IndexFailure:
-            for function in (_rust_core.unnormalized_gak_py, _rust_core.gak):
-                with pytest.raises(PanicException, match="^ndarray: index out of bounds$"):
-                    function(x, y, sigma)
+            for call in (_rust_core.unnormalized_gak_py, _rust_core.gak):
+                with pytest.raises(PanicException, match=OUT_OF_BOUNDS):
+                    call(x, y, sigma)
             return
         assert_same_float(_rust_core.unnormalized_gak_py(x, y, sigma), expected[0])
         assert_same_float(_rust_core.gak(x, y, sigma), expected[1])
@@ -97,10 +89,8 @@ def test_cdist_entries_equal_gak(data, nx, ny, sx, sy, d, sigma):
         raise AssertionError(f"unexpected internal failure: {e}") from None
 
 
-def test_cdist_matches_reference_and_has_unit_diagonal():
-    rng = np.random.default_rng(5)
-    x = rng.standard_normal((4, 6, 2))
-    assert_same_array(_rust_core.cdist_gak(x, x[:3], 1.5), reference_cdist_gak(x, x[:3], 1.5))
+def test_cdist_of_a_set_with_itself_has_unit_diagonal():
+    x = np.random.default_rng(5).standard_normal((4, 6, 2))
     square = _rust_core.cdist_gak(x, x, 1.5)
     for i in range(4):
         assert_same_float(float(square[i, i]), 1.0)
@@ -111,13 +101,8 @@ def test_cdist_empty_sets(nx, ny):
     assert_same_array(_rust_core.cdist_gak(np.ones((nx, 4, 2)), np.ones((ny, 3, 2)), 1.0), np.empty((nx, ny)))
 
 
-def test_cdist_narrower_y_fails():
-    with pytest.raises(PanicException, match="^ndarray: index out of bounds$"):
-        _rust_core.cdist_gak(np.ones((2, 3, 2)), np.ones((5, 3, 1)), 1.0)
-
-
 def test_cdist_results_do_not_depend_on_worker_count():
-    # The pool's size is fixed on first use, so one worker needs a process of its own.
+    # The pool's size is fixed on first use, so each worker count needs a process of its own.
     script = (
         "import sys, numpy as np, _rust_core as rc\n"
         "x = np.random.default_rng(11).standard_normal((7, 9, 2))\n"
@@ -125,10 +110,9 @@ def test_cdist_results_do_not_depend_on_worker_count():
         "parts = [rc.cdist_gak(x, y, 1.3), rc.cdist_soft_dtw(x, y, 0.6), rc.cdist_manhattan(y, x)]\n"
         "sys.stdout.write(np.concatenate([p.ravel() for p in parts]).tobytes().hex())\n"
     )
-    outputs = []
-    for workers in ("1", "2", "5"):
-        env = dict(os.environ, RAYON_NUM_THREADS=workers)
-        run = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, check=True)
-        outputs.append(run.stdout)
-    assert outputs[0] == outputs[1] == outputs[2]
-    assert len(outputs[0]) == 16 * (7 * 6 * 2 + 6 * 7)
+    outputs = {
+        subprocess.run([sys.executable, "-c", script], env=dict(os.environ, RAYON_NUM_THREADS=workers),
+                       capture_output=True, text=True, check=True).stdout
+        for workers in ("1", "2", "5")
+    }
+    assert len(outputs) == 1 and len(outputs.pop()) == 16 * (7 * 6 * 2 + 6 * 7)
