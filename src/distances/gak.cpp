@@ -1,5 +1,6 @@
 #include "distances/gak.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -44,15 +45,24 @@ void accumulate_row(const double* above, double* row, const double* kernel, std:
     }
 }
 
-// Working rows of one sweep: two rows of R, the local kernels of the current row and the row
-// being prepared for the next one.
+// Working rows of sweeps over series of at most `columns` time steps, in one allocation that a
+// row of cdist_gak reuses for all its pairs: two rows of R, the local kernels of the current
+// row and the row being prepared for the next one.
 struct SweepRows {
-    Buffer<double> above, row, kernel, next;
+    Buffer<double> storage;
+    double* above;
+    double* row;
+    double* kernel;
+    double* next;
 
-    SweepRows(std::size_t width, std::size_t kernels)
-        : above(Buffer<double>::filled(width, 0.0)), row(Buffer<double>::uninitialized(width)),
-          kernel(Buffer<double>::uninitialized(kernels)), next(Buffer<double>::uninitialized(kernels)) {
-        above[0] = 1.0;  // R[0][0]; the rest of row 0 and column 0 stay 0
+    explicit SweepRows(std::size_t columns)
+        : storage(Buffer<double>::uninitialized(checked_mul(checked_add(columns, 1), 4))),
+          above(storage.data()), row(above + columns + 1), kernel(row + columns + 1), next(kernel + columns + 1) {}
+
+    // Row 0 of R for a sweep of `columns` columns: R[0][0] = 1, then zeros.
+    void start(std::size_t columns) noexcept {
+        std::fill(above, above + columns + 1, 0.0);
+        above[0] = 1.0;
     }
     void advance() noexcept {
         std::swap(above, row);
@@ -60,19 +70,19 @@ struct SweepRows {
     }
 };
 
-double gak_sum(const Series& x, const Series& y, double denom) {
+double gak_sum(const Series& x, const Series& y, double denom, SweepRows& rows) {
     check_feature_counts(x, y);
     const std::size_t n = x.extent(0), m = y.extent(0);
-    SweepRows rows(checked_add(m, 1), m);
+    rows.start(m);
     if (n > 0) {
-        cost_row(x, 0, y, rows.kernel.data(), 1, m);
-        local_kernels(rows.kernel.data(), 0, m, denom);
+        cost_row(x, 0, y, rows.kernel, 1, m);
+        local_kernels(rows.kernel, 0, m, denom);
     }
     for (std::size_t i = 1; i <= n; ++i) {
-        double* next = i < n ? rows.next.data() : nullptr;
+        double* next = i < n ? rows.next : nullptr;
         if (next != nullptr) cost_row(x, i, y, next, 1, m);
         rows.row[0] = 0.0;
-        accumulate_row(rows.above.data(), rows.row.data(), rows.kernel.data(), m, next, denom);
+        accumulate_row(rows.above, rows.row, rows.kernel, m, next, denom);
         rows.advance();
     }
     return rows.above[m];
@@ -83,20 +93,20 @@ double gak_sum(const Series& x, const Series& y, double denom) {
 // same two neighbours in swapped order, which IEEE addition does not distinguish. So only the
 // lower triangle j <= i is swept; on the diagonal the upper neighbour is the mirror of the left
 // one. Row i of R needs the local kernels of columns [0, i).
-double self_gak(const Series& x, double denom) {
+double self_gak(const Series& x, double denom, SweepRows& rows) {
     const std::size_t n = x.extent(0);
-    SweepRows rows(checked_add(n, 1), n);
+    rows.start(n);
     if (n > 0) {
-        cost_row(x, 0, x, rows.kernel.data(), 1, 1);
-        local_kernels(rows.kernel.data(), 0, 1, denom);
+        cost_row(x, 0, x, rows.kernel, 1, 1);
+        local_kernels(rows.kernel, 0, 1, denom);
     }
     for (std::size_t i = 1; i <= n; ++i) {
-        double* next = i < n ? rows.next.data() : nullptr;
+        double* next = i < n ? rows.next : nullptr;
         if (next != nullptr) cost_row(x, i, x, next, 1, i + 1);
-        double* row = rows.row.data();
-        const double* above = rows.above.data();
+        double* row = rows.row;
+        const double* above = rows.above;
         row[0] = 0.0;
-        accumulate_row(above, row, rows.kernel.data(), i - 1, next, denom);
+        accumulate_row(above, row, rows.kernel, i - 1, next, denom);
         row[i] = ((row[i - 1] + row[i - 1]) + above[i - 1]) * rows.kernel[i - 1];
         if (next != nullptr) local_kernels(next, i - 1, i + 1, denom);
         rows.advance();
@@ -110,14 +120,16 @@ inline double normalized(double kxy, double kxx, double kyy) noexcept { return k
 }  // namespace
 
 double unnormalized_gak_impl(const Series& x, const Series& y, double sigma) {
-    return gak_sum(x, y, kernel_denominator(sigma));
+    SweepRows rows(y.extent(0));
+    return gak_sum(x, y, kernel_denominator(sigma), rows);
 }
 
 double gak(const Series& x, const Series& y, double sigma) {
     const double denom = kernel_denominator(sigma);
-    const double kxy = gak_sum(x, y, denom);
-    const double kxx = self_gak(x, denom);
-    const double kyy = self_gak(y, denom);
+    SweepRows rows(std::max(x.extent(0), y.extent(0)));
+    const double kxy = gak_sum(x, y, denom, rows);
+    const double kxx = self_gak(x, denom, rows);
+    const double kyy = self_gak(y, denom, rows);
     return normalized(kxy, kxx, kyy);
 }
 
@@ -125,10 +137,15 @@ Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
     const double denom = kernel_denominator(sigma);
     const auto xs = series_views(x);
     const auto ys = series_views(y);
-    const auto dx = pool::parallel_map(xs.size(), [&](std::size_t i) { return self_gak(xs[i], denom); });
-    const auto dy = pool::parallel_map(ys.size(), [&](std::size_t j) { return self_gak(ys[j], denom); });
+    auto self_similarity = [denom](const Series& s) {
+        SweepRows rows(s.extent(0));
+        return self_gak(s, denom, rows);
+    };
+    const auto dx = pool::parallel_map(xs.size(), [&](std::size_t i) { return self_similarity(xs[i]); });
+    const auto dy = pool::parallel_map(ys.size(), [&](std::size_t j) { return self_similarity(ys[j]); });
     return pairwise_rows(xs.size(), ys.size(), [&](std::size_t i, double* row) {
-        for (std::size_t j = 0; j < ys.size(); ++j) row[j] = normalized(gak_sum(xs[i], ys[j], denom), dx[i], dy[j]);
+        SweepRows rows(y.extent(1));
+        for (std::size_t j = 0; j < ys.size(); ++j) row[j] = normalized(gak_sum(xs[i], ys[j], denom, rows), dx[i], dy[j]);
     });
 }
 

@@ -105,41 +105,44 @@ void soft_dtw_row_block(const Series& x, std::size_t first, const Series& y, dou
 
 constexpr std::size_t kPairsInFlight = 4;
 
-// out[k] = soft_dtw_pair(x, ys[k], gamma) for k < Lanes, all ys of one shape. The rows of the
-// Lanes accumulated matrices are interleaved: element [j] of pair k at j * Lanes + k.
+// out[k] = soft_dtw_pair(x, ys[k], gamma) for k < Lanes, all ys of one shape (m time steps). The
+// workspace holds (3m + 2) * Lanes doubles: two rows of the Lanes accumulated matrices and one
+// row of their costs, interleaved, element [j] of pair k at j * Lanes + k.
 template <std::size_t Lanes>
-void soft_dtw_lanes(const Series& x, const Series* ys, double gamma, double* out) {
+void soft_dtw_lanes(const Series& x, const Series* ys, double gamma, double* workspace, double* out) {
     const std::size_t n = x.extent(0), m = ys[0].extent(0);
     for (std::size_t k = 0; k < Lanes; ++k) check_feature_counts(x, ys[k]);
     const bool skip = min_term_is_one(gamma);
-    const std::size_t width = checked_mul(checked_add(m, 1), Lanes);
-    auto prev = Buffer<double>::filled(width, kInf);
-    auto cur = Buffer<double>::uninitialized(width);
-    auto cost = Buffer<double>::uninitialized(checked_mul(m, Lanes));
+    const std::size_t width = (m + 1) * Lanes;
+    double* prev = workspace;
+    double* cur = prev + width;
+    double* cost = cur + width;
+    std::fill(prev, prev + width, kInf);
     for (std::size_t k = 0; k < Lanes; ++k) prev[k] = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t k = 0; k < Lanes; ++k) cost_row(x, i, ys[k], cost.data() + k, Lanes, m);
-        const double* up = prev.data();
-        double* row = cur.data();
-        for (std::size_t k = 0; k < Lanes; ++k) row[k] = kInf;
+        for (std::size_t k = 0; k < Lanes; ++k) cost_row(x, i, ys[k], cost + k, Lanes, m);
+        for (std::size_t k = 0; k < Lanes; ++k) cur[k] = kInf;
         for (std::size_t at = Lanes; at < width; at += Lanes)
             for (std::size_t k = 0; k < Lanes; ++k)
-                row[at + k] = soft_cell(up[at + k], up[at - Lanes + k], row[at - Lanes + k], cost[at - Lanes + k], gamma, skip);
+                cur[at + k] = soft_cell(prev[at + k], prev[at - Lanes + k], cur[at - Lanes + k], cost[at - Lanes + k], gamma, skip);
         std::swap(prev, cur);
     }
     for (std::size_t k = 0; k < Lanes; ++k) out[k] = prev[m * Lanes + k];
 }
 
-// Row i of the matrix: groups of kPairsInFlight pairs, then the few remaining ones together.
-void soft_dtw_row(const Series& x, const std::vector<Series>& ys, double gamma, double* row) {
+// Row i of the matrix: groups of kPairsInFlight pairs, then the few remaining ones together,
+// all in one workspace.
+void soft_dtw_row(const Series& x, const std::vector<Series>& ys, std::size_t m, double gamma, double* row) {
     static_assert(kPairsInFlight == 4, "the remainder cases below cover 1 to kPairsInFlight - 1");
+    // (3m + 2) doubles per lane, for the largest group.
+    auto workspace = Buffer<double>::uninitialized(checked_mul(checked_add(checked_mul(m, 3), 2), kPairsInFlight));
     std::size_t j = 0;
     for (; j + kPairsInFlight <= ys.size(); j += kPairsInFlight)
-        soft_dtw_lanes<kPairsInFlight>(x, &ys[j], gamma, row + j);
+        soft_dtw_lanes<kPairsInFlight>(x, &ys[j], gamma, workspace.data(), row + j);
     switch (ys.size() - j) {
-        case 3: soft_dtw_lanes<3>(x, &ys[j], gamma, row + j); break;
-        case 2: soft_dtw_lanes<2>(x, &ys[j], gamma, row + j); break;
-        case 1: soft_dtw_lanes<1>(x, &ys[j], gamma, row + j); break;
+        case 3: soft_dtw_lanes<3>(x, &ys[j], gamma, workspace.data(), row + j); break;
+        case 2: soft_dtw_lanes<2>(x, &ys[j], gamma, workspace.data(), row + j); break;
+        case 1: soft_dtw_lanes<1>(x, &ys[j], gamma, workspace.data(), row + j); break;
         default: break;
     }
 }
@@ -150,20 +153,21 @@ double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
     check_feature_counts(x, y);
     const std::size_t n = x.extent(0), m = y.extent(0);
     const bool skip = min_term_is_one(gamma);
+    // One allocation: kRowsInFlight + 1 rows of R, then kRowsInFlight rows of costs.
     const std::size_t width = checked_add(m, 1);
-    auto storage = Buffer<double>::uninitialized(checked_mul(width, kRowsInFlight + 1));
-    auto cost = Buffer<double>::uninitialized(checked_mul(m, kRowsInFlight));
+    auto storage = Buffer<double>::uninitialized(checked_add(checked_mul(width, kRowsInFlight + 1), checked_mul(m, kRowsInFlight)));
     std::array<double*, kRowsInFlight + 1> rows;
     for (std::size_t w = 0; w <= kRowsInFlight; ++w) rows[w] = storage.data() + w * width;
+    double* cost = storage.data() + (kRowsInFlight + 1) * width;
     fill_first_row(rows[0], m);
 
     std::size_t i = 0;
     for (; i + kRowsInFlight <= n; i += kRowsInFlight) {
-        soft_dtw_row_block<kRowsInFlight>(x, i, y, gamma, skip, rows.data(), cost.data());
+        soft_dtw_row_block<kRowsInFlight>(x, i, y, gamma, skip, rows.data(), cost);
         std::swap(rows[0], rows[kRowsInFlight]);
     }
     for (; i < n; ++i) {
-        soft_dtw_row_block<1>(x, i, y, gamma, skip, rows.data(), cost.data());
+        soft_dtw_row_block<1>(x, i, y, gamma, skip, rows.data(), cost);
         std::swap(rows[0], rows[1]);
     }
     return rows[0][m];
@@ -172,7 +176,7 @@ double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
 Matrix<double> cdist_soft_dtw(const SeriesSet& x, const SeriesSet& y, double gamma) {
     const auto xs = series_views(x);
     const auto ys = series_views(y);
-    return pairwise_rows(xs.size(), ys.size(), [&](std::size_t i, double* row) { soft_dtw_row(xs[i], ys, gamma, row); });
+    return pairwise_rows(xs.size(), ys.size(), [&](std::size_t i, double* row) { soft_dtw_row(xs[i], ys, y.extent(1), gamma, row); });
 }
 
 }  // namespace rc::distances
