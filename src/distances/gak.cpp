@@ -145,7 +145,8 @@ Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
     const auto dy = pool::parallel_map(ys.size(), [&](std::size_t j) { return self_similarity(ys[j]); });
     return pairwise_rows(xs.size(), ys.size(), [&](std::size_t i, double* row) {
         SweepRows rows(y.extent(1));
-        for (std::size_t j = 0; j < ys.size(); ++j) row[j] = normalized(gak_sum(xs[i], ys[j], denom, rows), dx[i], dy[j]);
+        for (std::size_t j = 0; j < ys.size(); ++j)
+            row[j] = normalized(gak_sum(xs[i], ys[j], denom, rows), dx[i], dy[j]);
     });
 }
 

@@ -31,7 +31,8 @@ template <std::size_t Groups>
 void sum_packed(const Block& b, const std::byte* y, double* out) noexcept {
     const std::size_t count = b.rows * b.cols;
     const std::byte* series[Groups * kWidth];
-    for (std::size_t l = 0; l < Groups * kWidth; ++l) series[l] = y + static_cast<std::ptrdiff_t>(l) * b.y_series_stride;
+    for (std::size_t l = 0; l < Groups * kWidth; ++l)
+        series[l] = y + static_cast<std::ptrdiff_t>(l) * b.y_series_stride;
     __m256d sums[Groups];
     for (auto& s : sums) s = _mm256_setzero_pd();
     std::size_t t = 0;
@@ -81,7 +82,8 @@ void sum_strided(const Block& b, const std::byte* y, double* out) noexcept {
         for (std::size_t c = 0; c < b.cols; ++c) {
             const __m256d xv = _mm256_set1_pd(load_double(x_row + static_cast<std::ptrdiff_t>(c) * b.x_col_stride));
             const auto* base = reinterpret_cast<const double*>(y_row + static_cast<std::ptrdiff_t>(c) * b.y_col_stride);
-            for (std::size_t g = 0; g < Groups; ++g) sums[g] = accumulate(sums[g], xv, _mm256_i64gather_pd(base, offsets[g], 1));
+            for (std::size_t g = 0; g < Groups; ++g)
+                sums[g] = accumulate(sums[g], xv, _mm256_i64gather_pd(base, offsets[g], 1));
         }
     }
     for (std::size_t g = 0; g < Groups; ++g) _mm256_storeu_pd(out + g * kWidth, sums[g]);

@@ -30,7 +30,9 @@ inline void transpose4(const std::byte* const* s, std::ptrdiff_t offset, __m256d
     v[3] = _mm256_permute2f128_pd(hi01, hi23, 0x31);
 }
 
-inline __m512d join(__m256d low, __m256d high) noexcept { return _mm512_insertf64x4(_mm512_castpd256_pd512(low), high, 1); }
+inline __m512d join(__m256d low, __m256d high) noexcept {
+    return _mm512_insertf64x4(_mm512_castpd256_pd512(low), high, 1);
+}
 
 // The lane step of manhattan_pair: sum + |x - y|, the difference first, then its absolute value.
 inline __m512d accumulate(__m512d sum, __m512d x, __m512d y) noexcept {
@@ -52,7 +54,8 @@ void sum_packed(const Block& b, const std::byte* y, double* out) noexcept {
         transpose4(series, offset, low);
         transpose4(series + 4, offset, high);
         for (std::size_t u = 0; u < 4; ++u) {
-            const __m512d xv = _mm512_set1_pd(load_double(b.x + offset + static_cast<std::ptrdiff_t>(u * sizeof(double))));
+            const auto at = offset + static_cast<std::ptrdiff_t>(u * sizeof(double));
+            const __m512d xv = _mm512_set1_pd(load_double(b.x + at));
             sum = accumulate(sum, xv, join(low[u], high[u]));
         }
     }

@@ -16,7 +16,7 @@
 // several independent cells next to each other in program order, for the processor to overlap:
 // soft_dtw_pair sweeps a few rows at once, each row one column behind the row above it, and
 // cdist_soft_dtw sweeps several pairs of a matrix row in lock-step. Every cell is computed by
-// the same scalar sequence either way, and only two rows of each accumulated matrix are kept.
+// the same scalar sequence either way, and only a few rows of each accumulated matrix are kept.
 
 namespace rc::distances {
 namespace {
@@ -124,7 +124,8 @@ void soft_dtw_lanes(const Series& x, const Series* ys, double gamma, double* wor
         for (std::size_t k = 0; k < Lanes; ++k) cur[k] = kInf;
         for (std::size_t at = Lanes; at < width; at += Lanes)
             for (std::size_t k = 0; k < Lanes; ++k)
-                cur[at + k] = soft_cell(prev[at + k], prev[at - Lanes + k], cur[at - Lanes + k], cost[at - Lanes + k], gamma, skip);
+                cur[at + k] = soft_cell(prev[at + k], prev[at - Lanes + k], cur[at - Lanes + k], cost[at - Lanes + k],
+                                        gamma, skip);
         std::swap(prev, cur);
     }
     for (std::size_t k = 0; k < Lanes; ++k) out[k] = prev[m * Lanes + k];
@@ -155,7 +156,8 @@ double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
     const bool skip = min_term_is_one(gamma);
     // One allocation: kRowsInFlight + 1 rows of R, then kRowsInFlight rows of costs.
     const std::size_t width = checked_add(m, 1);
-    auto storage = Buffer<double>::uninitialized(checked_add(checked_mul(width, kRowsInFlight + 1), checked_mul(m, kRowsInFlight)));
+    auto storage = Buffer<double>::uninitialized(
+        checked_add(checked_mul(width, kRowsInFlight + 1), checked_mul(m, kRowsInFlight)));
     std::array<double*, kRowsInFlight + 1> rows;
     for (std::size_t w = 0; w <= kRowsInFlight; ++w) rows[w] = storage.data() + w * width;
     double* cost = storage.data() + (kRowsInFlight + 1) * width;
@@ -176,7 +178,8 @@ double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
 Matrix<double> cdist_soft_dtw(const SeriesSet& x, const SeriesSet& y, double gamma) {
     const auto xs = series_views(x);
     const auto ys = series_views(y);
-    return pairwise_rows(xs.size(), ys.size(), [&](std::size_t i, double* row) { soft_dtw_row(xs[i], ys, y.extent(1), gamma, row); });
+    return pairwise_rows(xs.size(), ys.size(),
+                         [&](std::size_t i, double* row) { soft_dtw_row(xs[i], ys, y.extent(1), gamma, row); });
 }
 
 }  // namespace rc::distances
