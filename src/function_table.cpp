@@ -9,6 +9,9 @@
 #include "algorithm/normalization.hpp"
 #include "distances/cost.hpp"
 #include "distances/dtw.hpp"
+#include "distances/gak.hpp"
+#include "distances/manhattan.hpp"
+#include "distances/soft_dtw.hpp"
 
 namespace rc {
 namespace {
@@ -26,6 +29,13 @@ std::span<PyMethodDef> function_table() {
         define<&distances::dtw_pair, "dtw", "x", "y", "sakoe_chiba_radius">(),
         define<&distances::dtw_with_path_py, "dtw_with_path_py", "x", "y", "sakoe_chiba_radius">(),
         define<&distances::cdist_dtw, "cdist_dtw", "x", "y", "sakoe_chiba_radius">(),
+        define<&distances::soft_dtw_pair, "soft_dtw", "x", "y", "gamma">(),
+        define<&distances::cdist_soft_dtw, "cdist_soft_dtw", "x", "y", "gamma">(),
+        define<&distances::gak, "gak", "x", "y", "sigma">(),
+        define<&distances::unnormalized_gak_impl, "unnormalized_gak_py", "x", "y", "sigma">(),
+        define<&distances::cdist_gak, "cdist_gak", "x", "y", "sigma">(),
+        define<&distances::manhattan_pair, "manhattan", "x", "y">(),
+        define<&distances::cdist_manhattan, "cdist_manhattan", "x", "y">(),
         define<&algorithm::das_dennis, "das_dennis_py", "n_dim", "n_partitions">(),
         define<&algorithm::fast_non_dominated_sort_impl, "fast_non_dominated_sort_py", "f">(),
         define<&algorithm::associate_to_niches_py, "associate_to_niches_py", "f", "ref_dirs", "ideal", "nadir">(),

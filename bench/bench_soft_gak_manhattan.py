@@ -1,0 +1,111 @@
+"""Timing of soft-DTW, GAK and Manhattan: nanoseconds per cell of the accumulated matrix (per
+element for Manhattan), for equal-length series of length 256 with 1 and 8 features.
+
+Run directly: every worker count (and SIMD path, for Manhattan) is measured in a fresh process,
+since the pool's size and the SIMD path are fixed on first use.
+
+    .venv/bin/python bench/bench_soft_gak_manhattan.py [--workers 1 2] [--repeats 5]
+"""
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+import time
+
+LENGTH = 256
+FEATURES = (1, 8)
+
+
+def median_seconds(call, repeats):
+    """Median wall time and median CPU time of the whole process (all workers) per call. CPU
+    time per cell is the cost per core, and unlike wall time it does not count the time the
+    workers wait for a processor that other programs hold."""
+    call()  # warm-up: creates the pool, touches the data
+    wall, cpu = [], []
+    for _ in range(repeats):
+        start, start_cpu = time.perf_counter(), time.process_time()
+        call()
+        wall.append(time.perf_counter() - start)
+        cpu.append(time.process_time() - start_cpu)
+    return sorted(wall)[len(wall) // 2], sorted(cpu)[len(cpu) // 2]
+
+
+def measure(repeats, quick):
+    import numpy as np
+
+    import _rust_core as rc
+
+    rng = np.random.default_rng(7)
+    sets = 4 if quick else 8  # series per set in the cdist timings
+    manhattan_sets = 64 if quick else 256
+    rows = []
+    for d in FEATURES:
+        x = rng.standard_normal((sets, LENGTH, d)).cumsum(axis=1) * 0.1
+        y = rng.standard_normal((sets, LENGTH, d)).cumsum(axis=1) * 0.1
+        a, b = x[0], y[0]
+        pair_cells = LENGTH * LENGTH
+        matrix_cells = sets * sets * pair_cells
+        # A bandwidth for which K(x, y) of these series stays finite and non-zero (no
+        # subnormal arithmetic in the timings).
+        sigma = 4.0 * float(np.sqrt(d))
+        cases = [
+            ("soft_dtw", lambda: rc.soft_dtw(a, b, 1.0), pair_cells),
+            ("cdist_soft_dtw", lambda: rc.cdist_soft_dtw(x, y, 1.0), matrix_cells),
+            ("unnormalized_gak_py", lambda: rc.unnormalized_gak_py(a, b, sigma), pair_cells),
+            ("gak", lambda: rc.gak(a, b, sigma), pair_cells),
+            # Includes the self-similarities of both sets (triangles, 2 * sets of them).
+            ("cdist_gak", lambda: rc.cdist_gak(x, y, sigma), matrix_cells),
+        ]
+        mx = rng.standard_normal((manhattan_sets, LENGTH, d))
+        my = rng.standard_normal((manhattan_sets, LENGTH, d))
+        cases += [
+            ("manhattan", lambda: rc.manhattan(mx[0], my[0]), LENGTH * d),
+            ("cdist_manhattan", lambda: rc.cdist_manhattan(mx, my), manhattan_sets * manhattan_sets * LENGTH * d),
+        ]
+        for name, call, units in cases:
+            wall, cpu = median_seconds(call, repeats)
+            rows.append({"name": name, "d": d, "ns": [wall * 1e9 / units, cpu * 1e9 / units]})
+    return rows
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--workers", type=int, nargs="+", default=[1, 2])
+    parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--quick", action="store_true", help="smaller sets, for a fast look")
+    parser.add_argument("--simd", nargs="+", default=["default"],
+                        help="RC_SIMD values to measure (default = best supported path)")
+    parser.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.child:
+        print(json.dumps(measure(args.repeats, args.quick)))
+        return
+
+    results = {}
+    configs = [(w, s) for w in args.workers for s in args.simd]
+    for workers, simd in configs:
+        env = dict(os.environ, RAYON_NUM_THREADS=str(workers))
+        env.pop("RC_SIMD", None)
+        if simd != "default":
+            env["RC_SIMD"] = simd
+        command = [sys.executable, __file__, "--child", "--repeats", str(args.repeats)]
+        if args.quick:
+            command.append("--quick")
+        out = subprocess.run(command, env=env, check=True, capture_output=True, text=True).stdout
+        for row in json.loads(out):
+            results[(row["name"], row["d"], workers, simd)] = row["ns"]
+
+    names = list(dict.fromkeys(key[0] for key in results))
+    print(f"ns per cell (per element for manhattan), series length {LENGTH}: wall time / CPU time of all"
+          " threads (= per core)")
+    print(f"{'function':<22}{'d':>3}" + "".join(f"{f'{w} worker(s) {s}':>22}" for w, s in configs))
+    for name in names:
+        for d in FEATURES:
+            cells = "".join(f"{'{:.2f} / {:.2f}'.format(*results[(name, d, w, s)]):>22}" for w, s in configs)
+            print(f"{name:<22}{d:>3}{cells}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,48 @@
+// Rows of the squared Euclidean cost matrix, computed one row at a time for kernels that sweep
+// the accumulated matrix row by row and never need the whole cost matrix.
+#pragma once
+
+#include <cstddef>
+
+#include "array_view.hpp"
+
+namespace rc::distances {
+
+// out[j * out_stride] = cost of row i of x against row j of y, for j in [0, count), with exactly
+// the arithmetic of squared_euclidean_cost: per cell, start at 0.0 and add the squared
+// differences x - y for k = 0, 1, ..., d - 1 in increasing order. Two cells are computed side by
+// side in the lanes of a vector, each lane with that same sequence. The caller has checked that
+// y has x's d columns and at least `count` rows.
+inline void cost_row(const Series& x, std::size_t i, const Series& y, double* out, std::size_t out_stride,
+                     std::size_t count) noexcept {
+    using Pair = double __attribute__((vector_size(16)));
+    const std::size_t d = x.extent(1);
+    const std::ptrdiff_t x_step = x.byte_stride(1), y_row_step = y.byte_stride(0), y_step = y.byte_stride(1);
+    const std::byte* x_row = x.address(i, std::size_t{0});
+    const std::byte* y_row = y.data();
+    std::size_t j = 0;
+    for (; j + 2 <= count; j += 2, y_row += 2 * y_row_step) {
+        Pair sum = {0.0, 0.0};
+        const std::byte* xp = x_row;
+        const std::byte* yp = y_row;
+        for (std::size_t k = 0; k < d; ++k, xp += x_step, yp += y_step) {
+            const double xk = Series::load(xp);
+            const Pair diff = Pair{xk, xk} - Pair{Series::load(yp), Series::load(yp + y_row_step)};
+            sum += diff * diff;
+        }
+        out[j * out_stride] = sum[0];
+        out[(j + 1) * out_stride] = sum[1];
+    }
+    if (j < count) {
+        double sum = 0.0;
+        const std::byte* xp = x_row;
+        const std::byte* yp = y_row;
+        for (std::size_t k = 0; k < d; ++k, xp += x_step, yp += y_step) {
+            const double diff = Series::load(xp) - Series::load(yp);
+            sum += diff * diff;
+        }
+        out[j * out_stride] = sum;
+    }
+}
+
+}  // namespace rc::distances

@@ -1,0 +1,118 @@
+import math
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import _rust_core
+from helpers import PanicException, arrays, assert_same_array, assert_same_float, finite_values
+from reference_gak import gak as reference_gak
+from reference_gak import unnormalized_gak as reference_unnormalized_gak
+from reference_ieee import IndexFailure
+
+OUT_OF_BOUNDS = "^ndarray: index out of bounds$"
+sigmas = st.one_of(
+    st.floats(0.05, 20.0),
+    st.sampled_from([0.0, -0.0, -1.0, -2.5, math.inf, -math.inf, math.nan, 1e200, 1e-200, 5e-324]),
+)
+ONE_APART = (1.0 / (2.0 - math.exp(-0.5))) * math.exp(-0.5)  # the reciprocal first, then the product
+TWO_ZEROS = np.zeros((2, 1))
+
+
+@pytest.mark.parametrize(
+    "x, y, sigma, kernel, normalized",
+    [(TWO_ZEROS, TWO_ZEROS, sigma, 3.0, 1.0) for sigma in (1.0, -1.0, 0.5, 1e10, math.inf)]  # three paths
+    + [
+        (np.array([[0.0]]), np.array([[1.0]]), 1.0, ONE_APART, ONE_APART),
+        (np.zeros((0, 2)), np.zeros((0, 2)), 1.0, 1.0, 1.0),
+        (np.zeros((0, 2)), np.ones((2, 2)), 1.0, 0.0, 0.0),
+        (np.zeros((2, 2)), np.ones((0, 2)), 1.0, 0.0, 0.0),
+        (np.arange(6.0).reshape(3, 2), np.arange(6.0).reshape(3, 2) + 0.5, 0.0, 0.0, math.nan),
+    ],
+)
+def test_examples(x, y, sigma, kernel, normalized):
+    assert_same_float(_rust_core.unnormalized_gak_py(x, y, sigma), kernel)
+    assert_same_float(_rust_core.gak(x, y, sigma), normalized)
+    assert_same_float(reference_gak(x, y, sigma), normalized)
+
+
+def test_narrower_y_fails():
+    for call in (_rust_core.gak, _rust_core.unnormalized_gak_py):
+        with pytest.raises(PanicException, match=OUT_OF_BOUNDS):
+            call(np.ones((2, 3)), np.ones((2, 2)), 1.0)
+    with pytest.raises(PanicException, match=OUT_OF_BOUNDS):
+        _rust_core.cdist_gak(np.ones((2, 3, 2)), np.ones((5, 3, 1)), 1.0)
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.data(), st.integers(0, 6), st.integers(0, 6), st.integers(0, 3), st.integers(-1, 1), sigmas)
+def test_matches_reference(data, n, m, d, extra_cols, sigma):
+    x = data.draw(arrays((n, d)))
+    y = data.draw(arrays((m, max(0, d + extra_cols))))
+    try:
+        try:
+            expected = (reference_unnormalized_gak(x, y, sigma), reference_gak(x, y, sigma))
+        except IndexFailure:
+            for call in (_rust_core.unnormalized_gak_py, _rust_core.gak):
+                with pytest.raises(PanicException, match=OUT_OF_BOUNDS):
+                    call(x, y, sigma)
+            return
+        assert_same_float(_rust_core.unnormalized_gak_py(x, y, sigma), expected[0])
+        assert_same_float(_rust_core.gak(x, y, sigma), expected[1])
+    except PanicException as e:  # BaseException: hypothesis would not report it otherwise
+        raise AssertionError(f"unexpected internal failure: {e}") from None
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.data(), st.integers(0, 12), st.integers(1, 3), st.floats(0.3, 5.0))
+def test_series_with_itself_is_one(data, n, d, sigma):
+    x = data.draw(arrays((n, d), elements=finite_values))
+    k = _rust_core.unnormalized_gak_py(x, x, sigma)
+    if math.isfinite(k) and k != 0.0:
+        assert_same_float(_rust_core.gak(x, x, sigma), 1.0)
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.data(), st.integers(0, 6), st.integers(0, 6), st.integers(0, 5), st.integers(0, 5),
+       st.integers(1, 2), sigmas)
+def test_cdist_entries_equal_gak(data, nx, ny, sx, sy, d, sigma):
+    x = data.draw(arrays((nx, sx, d)))
+    y = data.draw(arrays((ny, sy, d)))
+    try:
+        expected = [[_rust_core.gak(x[i], y[j], sigma) for j in range(ny)] for i in range(nx)]
+        assert_same_array(_rust_core.cdist_gak(x, y, sigma), np.array(expected).reshape(nx, ny))
+    except PanicException as e:
+        raise AssertionError(f"unexpected internal failure: {e}") from None
+
+
+def test_cdist_of_a_set_with_itself_has_unit_diagonal():
+    x = np.random.default_rng(5).standard_normal((4, 6, 2))
+    square = _rust_core.cdist_gak(x, x, 1.5)
+    for i in range(4):
+        assert_same_float(float(square[i, i]), 1.0)
+
+
+@pytest.mark.parametrize("nx, ny", [(0, 3), (3, 0), (0, 0)])
+def test_cdist_empty_sets(nx, ny):
+    assert_same_array(_rust_core.cdist_gak(np.ones((nx, 4, 2)), np.ones((ny, 3, 2)), 1.0), np.empty((nx, ny)))
+
+
+def test_cdist_results_do_not_depend_on_worker_count():
+    # The pool's size is fixed on first use, so each worker count needs a process of its own.
+    script = (
+        "import sys, numpy as np, _rust_core as rc\n"
+        "x = np.random.default_rng(11).standard_normal((7, 9, 2))\n"
+        "y = np.random.default_rng(12).standard_normal((6, 8, 2))\n"
+        "parts = [rc.cdist_gak(x, y, 1.3), rc.cdist_soft_dtw(x, y, 0.6), rc.cdist_manhattan(y, x)]\n"
+        "sys.stdout.write(np.concatenate([p.ravel() for p in parts]).tobytes().hex())\n"
+    )
+    outputs = {
+        subprocess.run([sys.executable, "-c", script], env=dict(os.environ, RAYON_NUM_THREADS=workers),
+                       capture_output=True, text=True, check=True).stdout
+        for workers in ("1", "2", "5")
+    }
+    assert len(outputs) == 1 and len(outputs.pop()) == 16 * (7 * 6 * 2 + 6 * 7)
