@@ -12,23 +12,13 @@ pairs are computed.
 
 import argparse
 import os
-import statistics
 import subprocess
 import sys
 import time
 
+from timing import measure
+
 PATHS = ("scalar", "avx2", "avx512")
-
-
-def timings(call, repeats):
-    """Median and minimum wall time of several calls."""
-    call()  # warm-up: pool creation, page faults
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times), min(times)
 
 
 def cases():
@@ -62,7 +52,7 @@ def cases():
 
 def run_here(repeats):
     for name, call, cells in cases():
-        median, best = timings(call, repeats)
+        median, best, _ = measure(call, repeats)
         print(
             f"  {name:45s} {median * 1e9 / cells:7.3f} ns/cell median, {best * 1e9 / cells:7.3f} best"
             f"   ({median * 1e3:8.2f} ms)",

@@ -9,22 +9,13 @@ it). Targets are for uniform random points on a 2-core machine.
 
 import math
 import os
-import statistics
 import sys
 import time
 
 import numpy as np
 
 import _rust_core
-
-
-def median_seconds(call, repeats):
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+from timing import measure
 
 
 def bench_sorting(quick):
@@ -45,7 +36,7 @@ def bench_sorting(quick):
             continue
         f = rng.random((n, m))
         fronts = len(_rust_core.fast_non_dominated_sort_py(f))
-        seconds = median_seconds(lambda: _rust_core.fast_non_dominated_sort_py(f), repeats)
+        seconds = measure(lambda: _rust_core.fast_non_dominated_sort_py(f), repeats, warm_up=False).median
         verdict = "" if target is None else ("ok" if seconds < target else "MISSED") + f" <{target * 1e3:.0f} ms"
         print(f"{n:>8} {m:>3} {fronts:>7} {seconds * 1e3:>8.1f} ms {seconds / n * 1e9:>7.0f} ns {verdict:>9}")
 
@@ -53,7 +44,7 @@ def bench_sorting(quick):
     n, m = (2_000, 3) if quick else (10_000, 3)
     f = rng.random((n, m))
     f[rng.random(f.shape) < 0.01] = np.nan
-    seconds = median_seconds(lambda: _rust_core.fast_non_dominated_sort_py(f), 3)
+    seconds = measure(lambda: _rust_core.fast_non_dominated_sort_py(f), 3, warm_up=False).median
     print(f"classic path (1% NaN): n={n} m={m}: {seconds * 1e3:.1f} ms, {seconds / (n * n) * 1e9:.2f} ns per pair")
 
 
@@ -61,12 +52,12 @@ def bench_das_dennis(quick):
     n_dim, n_partitions = (8, 16) if quick else (10, 20)
     rows = math.comb(n_partitions + n_dim - 1, n_dim - 1)
     print(f"\ndas_dennis_py({n_dim}, {n_partitions}): {rows} rows, {rows * n_dim * 8 / 2**20:.0f} MiB")
-    ours = median_seconds(lambda: _rust_core.das_dennis_py(n_dim, n_partitions), 5)
+    ours = measure(lambda: _rust_core.das_dennis_py(n_dim, n_partitions), 5, warm_up=False).median
 
     def fill():
         np.empty((rows, n_dim)).fill(0.5)
 
-    plain = median_seconds(fill, 5)
+    plain = measure(fill, 5, warm_up=False).median
     print(f"  das_dennis_py       {ours * 1e3:8.1f} ms  ({ours / (rows * n_dim) * 1e9:.2f} ns per value)")
     print(f"  np.empty(...).fill  {plain * 1e3:8.1f} ms  (ratio {ours / plain:.2f})")
 

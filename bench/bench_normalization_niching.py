@@ -9,7 +9,6 @@ The worker count comes from RAYON_NUM_THREADS, the instruction set from RC_SIMD
 
 import argparse
 import os
-import statistics
 import subprocess
 import sys
 import time
@@ -17,18 +16,7 @@ import time
 import numpy as np
 
 import _rust_core
-
-
-def timings(call, repeats):
-    """(median, best) wall-clock seconds; the best shows the machine's own speed when other
-    processes compete for the cores."""
-    call()  # warm-up: creates the worker pool, faults in the pages
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times), min(times)
+from timing import measure
 
 
 def bench_niching(repeats):
@@ -37,7 +25,7 @@ def bench_niching(repeats):
         f = rng.random((m, n))
         ref_dirs = rng.random((directions, n))
         ideal, nadir = np.zeros(n), np.ones(n)
-        seconds, best = timings(lambda: _rust_core.associate_to_niches_py(f, ref_dirs, ideal, nadir), repeats)
+        seconds, best, _ = measure(lambda: _rust_core.associate_to_niches_py(f, ref_dirs, ideal, nadir), repeats)
         print(f"niching       m={m:>6} R={directions:>6} n={n:>2}: {seconds * 1e3:9.2f} ms"
               f"  {seconds / (m * directions) * 1e9:6.3f} ns/pair  (best {best * 1e3:.2f} ms)")
 
@@ -50,7 +38,7 @@ def bench_normalization(repeats):
         front = np.arange(0, m, 2, dtype=np.int64)
         f[front] /= np.linalg.norm(f[front], axis=1, keepdims=True)
         ideal = np.full(n, 0.1)
-        seconds, best = timings(lambda: _rust_core.normalization_update_py(ideal, f, front, n), repeats)
+        seconds, best, _ = measure(lambda: _rust_core.normalization_update_py(ideal, f, front, n), repeats)
         print(f"normalization m={m:>6} t={len(front):>6} n={n:>2}: {seconds * 1e6:9.1f} us"
               f"  {seconds / (m * n) * 1e9:6.2f} ns/value  (best {best * 1e6:.1f} us)")
 

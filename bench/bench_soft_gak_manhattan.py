@@ -14,22 +14,10 @@ import subprocess
 import sys
 import time
 
+from timing import measure as time_calls
+
 LENGTH = 256
 FEATURES = (1, 8)
-
-
-def median_seconds(call, repeats):
-    """Median wall time and median CPU time of the whole process (all workers) per call. CPU
-    time per cell is the cost per core, and unlike wall time it does not count the time the
-    workers wait for a processor that other programs hold."""
-    call()  # warm-up: creates the pool, touches the data
-    wall, cpu = [], []
-    for _ in range(repeats):
-        start, start_cpu = time.perf_counter(), time.process_time()
-        call()
-        wall.append(time.perf_counter() - start)
-        cpu.append(time.process_time() - start_cpu)
-    return sorted(wall)[len(wall) // 2], sorted(cpu)[len(cpu) // 2]
 
 
 def measure(repeats, quick):
@@ -65,7 +53,7 @@ def measure(repeats, quick):
             ("cdist_manhattan", lambda: rc.cdist_manhattan(mx, my), manhattan_sets * manhattan_sets * LENGTH * d),
         ]
         for name, call, units in cases:
-            wall, cpu = median_seconds(call, repeats)
+            wall, _, cpu = time_calls(call, repeats)
             rows.append({"name": name, "d": d, "ns": [wall * 1e9 / units, cpu * 1e9 / units]})
     return rows
 

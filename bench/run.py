@@ -15,12 +15,13 @@ import argparse
 import json
 import os
 import platform
-import statistics
 import subprocess
 import sys
 import time
 
 import numpy as np
+
+from timing import measure
 
 # name: (function, unit, builder(scale) -> (args, units))
 rng = np.random.default_rng(1)
@@ -105,16 +106,10 @@ def run_case(name, quick):
     if units is None:  # das_dennis: one unit per value written
         units = f(*args).size
     f(*args)  # warm-up: pool, NumPy import, page cache
-    repeats = 3 if quick else 7
-    times = []
     reset_peak_rss()
     base = peak_rss_bytes()
-    for _ in range(repeats):
-        start = time.perf_counter()
-        result = f(*args)
-        times.append(time.perf_counter() - start)
-        del result
-    return {"median_s": statistics.median(times), "best_s": min(times), "units": units, "unit": unit,
+    timing = measure(lambda: f(*args), 3 if quick else 7, warm_up=False)
+    return {"median_s": timing.median, "best_s": timing.best, "units": units, "unit": unit,
             "peak_mb": max(0, peak_rss_bytes() - base) / 2**20}
 
 
