@@ -2,12 +2,11 @@
 
 #include <cmath>
 #include <cstddef>
-#include <cstdlib>
 #include <limits>
-#include <string_view>
 #include <utility>
 
 #include "algorithm/niching_kernels.hpp"
+#include "simd_level.hpp"
 #include "worker_pool.hpp"
 
 namespace rc::algorithm {
@@ -62,25 +61,16 @@ OwnedDirectionTable direction_table(const MatrixView& ref_dirs, std::size_t dims
     return {std::move(columns), std::move(norms), view};
 }
 
-// Which instruction set the search runs on: the best the processor offers, or the one named by
-// the environment variable RC_SIMD (scalar, avx2, avx512) when the processor has it. Read once.
-niching::NearestFn chosen_search() {
-    static const niching::NearestFn search = [] {
-        niching::NearestFn best = niching::nearest_scalar;
+// The search of the process's SIMD level; every level gives the same bits.
+niching::NearestFn chosen_search() noexcept {
 #if defined(__x86_64__)
-        const char* requested = std::getenv("RC_SIMD");
-        const std::string_view wanted = requested ? requested : "";
-        const bool has_avx2 = __builtin_cpu_supports("avx2");
-        const bool has_avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-                                __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
-        if (wanted == "scalar") return best;
-        if (has_avx2) best = niching::nearest_avx2;
-        if (wanted == "avx2") return best;
-        if (has_avx512) best = niching::nearest_avx512;
+    switch (simd_level()) {
+        case SimdLevel::avx512: return niching::nearest_avx512;
+        case SimdLevel::avx2: return niching::nearest_avx2;
+        case SimdLevel::scalar: break;
+    }
 #endif
-        return best;
-    }();
-    return search;
+    return niching::nearest_scalar;
 }
 
 }  // namespace

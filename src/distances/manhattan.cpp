@@ -1,48 +1,13 @@
 #include "distances/manhattan.hpp"
 
 #include <cmath>
-#include <cstdlib>
-#include <string_view>
 
 #include "distances/manhattan_lanes.hpp"
 #include "distances/pairwise.hpp"
+#include "simd_level.hpp"
 
 namespace rc::distances {
 namespace {
-
-enum class SimdPath { scalar, avx2, avx512 };
-
-SimdPath best_supported_path() noexcept {
-#if defined(__x86_64__)
-    __builtin_cpu_init();
-    // The AVX-512 kernels are compiled with F, DQ, VL and BW enabled, so all four are required;
-    // the AVX-512 path also runs the AVX2 kernels for what it leaves.
-    if (!__builtin_cpu_supports("avx2")) return SimdPath::scalar;
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
-        return SimdPath::avx512;
-    return SimdPath::avx2;
-#endif
-    return SimdPath::scalar;
-}
-
-// The path used for the process: the best the processor supports, or a narrower one asked
-// for through RC_SIMD=scalar|avx2|avx512 (read once) so that the paths can be compared. A
-// request the processor cannot honour falls back to the best supported path below it.
-SimdPath choose_path() noexcept {
-    const SimdPath best = best_supported_path();
-    const char* request = std::getenv("RC_SIMD");
-    if (request == nullptr) return best;
-    const std::string_view wanted(request);
-    if (wanted == "scalar") return SimdPath::scalar;
-    if (wanted == "avx2") return best == SimdPath::scalar ? SimdPath::scalar : SimdPath::avx2;
-    return best;
-}
-
-SimdPath simd_path() noexcept {
-    static const SimdPath path = choose_path();
-    return path;
-}
 
 // The index failure for a y that does not cover x's non-empty index range.
 void check_covers(const Series& x, const Series& y) {
@@ -82,15 +47,15 @@ double manhattan_pair(const Series& x, const Series& y) {
 Matrix<double> cdist_manhattan(const SeriesSet& x, const SeriesSet& y) {
     const auto xs = series_views(x);
     const auto ys = series_views(y);
-    [[maybe_unused]] const SimdPath path = simd_path();
+    [[maybe_unused]] const SimdLevel path = simd_level();
     return pairwise_rows(xs.size(), ys.size(), [&](std::size_t i, double* row) {
         // Every series of y has the same shape, so one check decides for the whole row.
         check_covers(xs[i], ys[0]);
         std::size_t done = 0;
 #if defined(__x86_64__)
-        if (!xs[i].empty() && path != SimdPath::scalar) {
+        if (!xs[i].empty() && path != SimdLevel::scalar) {
             auto block = lanes_block(xs[i], y);
-            if (path == SimdPath::avx512) done = manhattan_lanes::sum_lanes_avx512(block, ys.size(), row);
+            if (path == SimdLevel::avx512) done = manhattan_lanes::sum_lanes_avx512(block, ys.size(), row);
             block.y += static_cast<std::ptrdiff_t>(done) * block.y_series_stride;
             done += manhattan_lanes::sum_lanes_avx2(block, ys.size() - done, row + done);
         }
