@@ -6,7 +6,7 @@ VENV := .venv
 BIN := $(VENV)/bin
 SOURCES := $(shell find src python -name '*.cpp' -o -name '*.hpp' -o -name '*.map' -o -name '*.py' -o -name '*.pyi') CMakeLists.txt pyproject.toml
 
-.PHONY: demo test bench build sanitize free-threaded clean
+.PHONY: demo test bench build sanitize free-threaded package-check clean
 
 demo: $(VENV)/.built
 	$(BIN)/python demo/demo.py
@@ -50,6 +50,11 @@ free-threaded:
 	$(FT_VENV)/bin/python -m pip install --quiet --prefer-binary pytest pytest-timeout hypothesis
 	$(FT_VENV)/bin/python -m pip install --quiet --no-build-isolation --no-deps .
 	$(FT_VENV)/bin/python -m pytest -p no:cacheprovider tests/test_concurrency.py tests/test_frame.py $(PYTEST_ARGS)
+
+# Builds the sdist and wheel with PyPI's build, repairs the wheel to a manylinux tag and
+# installs each into a fresh venv under build/package-check to call every function there.
+package-check:
+	tools/check-package.sh
 
 clean:
 	rm -rf build $(VENV) $(FT_VENV)
