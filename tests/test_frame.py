@@ -350,3 +350,19 @@ class TestHugeSizes:
         x = np.broadcast_to(np.ones((1, 1)), (2**40, 1))
         with pytest.raises(PanicException, match="capacity overflow"):
             _rust_core.squared_euclidean_cost_matrix(x, x)
+
+    @pytest.mark.parametrize("name", ["cdist_dtw", "cdist_soft_dtw", "cdist_manhattan"])
+    def test_huge_set_against_an_empty_one_is_an_empty_matrix(self, name):
+        huge = np.broadcast_to(np.ones((1, 3, 1)), (10**12, 3, 1))
+        args = (huge, np.ones((0, 3, 1))) + ((None,) if name == "cdist_dtw" else (1.0,) if name != "cdist_manhattan" else ())
+        result = getattr(_rust_core, name)(*args)
+        assert result.shape == (10**12, 0)
+
+    def test_sorting_no_rows_does_not_read_the_objectives(self):
+        assert _rust_core.fast_non_dominated_sort_py(np.broadcast_to(np.ones((1, 1)), (0, 10**12))) == []
+
+
+def test_keyword_that_utf8_cannot_hold_is_just_unknown():
+    with pytest.raises(TypeError) as info:
+        _rust_core.dtw(np.ones((1, 1)), np.ones((1, 1)), None, **{"\ud800": 1})
+    assert "got an unexpected keyword argument" in str(info.value)

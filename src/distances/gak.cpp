@@ -70,9 +70,14 @@ struct SweepRows {
     }
 };
 
+// R[n][m] when a series is empty: R[0][0] = 1 for two empty series, otherwise a boundary cell
+// at 0. Answered without sweeping, which for an empty y would still visit every row of x.
+inline double empty_alignment_sum(std::size_t n, std::size_t m) noexcept { return n == m ? 1.0 : 0.0; }
+
 double gak_sum(const Series& x, const Series& y, double denom, SweepRows& rows) {
     check_feature_counts(x, y);
     const std::size_t n = x.extent(0), m = y.extent(0);
+    if (n == 0 || m == 0) return empty_alignment_sum(n, m);
     rows.start(m);
     if (n > 0) {
         cost_row(x, 0, y, rows.kernel, 1, m);
@@ -120,6 +125,7 @@ inline double normalized(double kxy, double kxx, double kyy) noexcept { return k
 }  // namespace
 
 double unnormalized_gak_impl(const Series& x, const Series& y, double sigma) {
+    if (x.extent(0) == 0 || y.extent(0) == 0) return empty_alignment_sum(x.extent(0), y.extent(0));
     SweepRows rows(y.extent(0));
     return gak_sum(x, y, kernel_denominator(sigma), rows);
 }
@@ -134,20 +140,22 @@ double gak(const Series& x, const Series& y, double sigma) {
 }
 
 Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
+    // The result first: a matrix too large to hold ends the call before any self-similarity
+    // is computed.
+    auto result = Matrix<double>::uninitialized(x.extent(0), y.extent(0));
     const double denom = kernel_denominator(sigma);
-    const auto xs = series_views(x);
-    const auto ys = series_views(y);
     auto self_similarity = [denom](const Series& s) {
         SweepRows rows(s.extent(0));
         return self_gak(s, denom, rows);
     };
-    const auto dx = pool::parallel_map(xs.size(), [&](std::size_t i) { return self_similarity(xs[i]); });
-    const auto dy = pool::parallel_map(ys.size(), [&](std::size_t j) { return self_similarity(ys[j]); });
-    return pairwise_rows(xs.size(), ys.size(), [&](std::size_t i, double* row) {
+    const auto dx = pool::parallel_map(x.extent(0), [&](std::size_t i) { return self_similarity(x[i]); });
+    const auto dy = pool::parallel_map(y.extent(0), [&](std::size_t j) { return self_similarity(y[j]); });
+    fill_rows(result, [&](std::size_t i, double* row) {
+        const Series xi = x[i];
         SweepRows rows(y.extent(1));
-        for (std::size_t j = 0; j < ys.size(); ++j)
-            row[j] = normalized(gak_sum(xs[i], ys[j], denom, rows), dx[i], dy[j]);
+        for (std::size_t j = 0; j < dy.size(); ++j) row[j] = normalized(gak_sum(xi, y[j], denom, rows), dx[i], dy[j]);
     });
+    return result;
 }
 
 }  // namespace rc::distances

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <limits>
 #include <utility>
-#include <vector>
 
 #include "distances/cost.hpp"
 #include "distances/cost_rows.hpp"
@@ -62,6 +61,10 @@ inline double soft_cell(double up, double diag, double left, double cost, double
     const double s = left_is_min ? (e_p + e_q) + 1.0 : (1.0 + e_p) + e_q;
     return (mu - std::log(s) * gamma) + cost;
 }
+
+// R[n][m] when a series is empty: R[0][0] = 0 for two empty series, otherwise a boundary cell
+// at +inf. Answered without sweeping, which for an empty y would still visit every row of x.
+inline double empty_alignment(std::size_t n, std::size_t m) noexcept { return n == m ? 0.0 : kInf; }
 
 // Row 0 of the accumulated matrix: R[0][0] = 0, +inf elsewhere.
 void fill_first_row(double* row, std::size_t m) {
@@ -131,19 +134,28 @@ void soft_dtw_lanes(const Series& x, const Series* ys, double gamma, double* wor
     for (std::size_t k = 0; k < Lanes; ++k) out[k] = prev[m * Lanes + k];
 }
 
-// Row i of the matrix: groups of kPairsInFlight pairs, then the few remaining ones together,
-// all in one workspace.
-void soft_dtw_row(const Series& x, const std::vector<Series>& ys, std::size_t m, double gamma, double* row) {
+// Row i of the matrix, x against every series of y: groups of kPairsInFlight pairs, then the
+// few remaining ones together, all in one workspace.
+void soft_dtw_row(const Series& x, const SeriesSet& y, double gamma, double* row) {
     static_assert(kPairsInFlight == 4, "the remainder cases below cover 1 to kPairsInFlight - 1");
+    const std::size_t count = y.extent(0), m = y.extent(1);
+    if (x.extent(0) == 0 || m == 0) {
+        std::fill(row, row + count, empty_alignment(x.extent(0), m));
+        return;
+    }
     // (3m + 2) doubles per lane, for the largest group.
     auto workspace = Buffer<double>::uninitialized(checked_mul(checked_add(checked_mul(m, 3), 2), kPairsInFlight));
+    std::array<Series, kPairsInFlight> group;
     std::size_t j = 0;
-    for (; j + kPairsInFlight <= ys.size(); j += kPairsInFlight)
-        soft_dtw_lanes<kPairsInFlight>(x, &ys[j], gamma, workspace.data(), row + j);
-    switch (ys.size() - j) {
-        case 3: soft_dtw_lanes<3>(x, &ys[j], gamma, workspace.data(), row + j); break;
-        case 2: soft_dtw_lanes<2>(x, &ys[j], gamma, workspace.data(), row + j); break;
-        case 1: soft_dtw_lanes<1>(x, &ys[j], gamma, workspace.data(), row + j); break;
+    for (; j + kPairsInFlight <= count; j += kPairsInFlight) {
+        for (std::size_t k = 0; k < kPairsInFlight; ++k) group[k] = y[j + k];
+        soft_dtw_lanes<kPairsInFlight>(x, group.data(), gamma, workspace.data(), row + j);
+    }
+    for (std::size_t k = 0; j + k < count; ++k) group[k] = y[j + k];
+    switch (count - j) {
+        case 3: soft_dtw_lanes<3>(x, group.data(), gamma, workspace.data(), row + j); break;
+        case 2: soft_dtw_lanes<2>(x, group.data(), gamma, workspace.data(), row + j); break;
+        case 1: soft_dtw_lanes<1>(x, group.data(), gamma, workspace.data(), row + j); break;
         default: break;
     }
 }
@@ -153,6 +165,7 @@ void soft_dtw_row(const Series& x, const std::vector<Series>& ys, std::size_t m,
 double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
     check_feature_counts(x, y);
     const std::size_t n = x.extent(0), m = y.extent(0);
+    if (n == 0 || m == 0) return empty_alignment(n, m);
     const bool skip = min_term_is_one(gamma);
     // One allocation: kRowsInFlight + 1 rows of R, then kRowsInFlight rows of costs.
     const std::size_t width = checked_add(m, 1);
@@ -176,10 +189,7 @@ double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
 }
 
 Matrix<double> cdist_soft_dtw(const SeriesSet& x, const SeriesSet& y, double gamma) {
-    const auto xs = series_views(x);
-    const auto ys = series_views(y);
-    return pairwise_rows(xs.size(), ys.size(),
-                         [&](std::size_t i, double* row) { soft_dtw_row(xs[i], ys, y.extent(1), gamma, row); });
+    return pairwise_rows(x.extent(0), y.extent(0), [&](std::size_t i, double* row) { soft_dtw_row(x[i], y, gamma, row); });
 }
 
 }  // namespace rc::distances
