@@ -64,13 +64,11 @@ bool match_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nar
     const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t k = 0; k < nkw; ++k) {
         PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
-        Py_ssize_t length;
-        const char* name = PyUnicode_AsUTF8AndSize(keyword, &length);
-        if (name == nullptr) return false;
+        // Compared without encoding the keyword: a name that UTF-8 cannot hold (a lone
+        // surrogate) is just another unknown keyword, not a UnicodeEncodeError.
         Py_ssize_t match = -1;
         for (Py_ssize_t p = 0; p < count; ++p) {
-            if (std::char_traits<char>::length(sig.params[p]) == static_cast<std::size_t>(length) &&
-                std::char_traits<char>::compare(sig.params[p], name, static_cast<std::size_t>(length)) == 0) {
+            if (PyUnicode_EqualToUTF8(keyword, sig.params[p])) {
                 match = p;
                 break;
             }
