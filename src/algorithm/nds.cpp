@@ -58,6 +58,18 @@ bool classic_forced() {
 }  // namespace nds
 
 Fronts fast_non_dominated_sort_impl(const MatrixView& f) {
+    // No rows, no fronts. No objectives: no row dominates another, so all of them form the
+    // first front; answered before any per-row work, which would otherwise grow with rows that
+    // hold nothing (a zero-stride view can have any number of them).
+    const std::size_t rows = f.extent(0);
+    if (rows == 0) return {};
+    if (f.extent(1) == 0) {
+        pool::worker_count();  // as the scans below do: created by any call with rows
+        Fronts fronts;
+        fronts.push_back(Buffer<std::int64_t>::uninitialized(rows));
+        for (std::size_t i = 0; i < rows; ++i) fronts[0][i] = static_cast<std::int64_t>(i);
+        return fronts;
+    }
     const nds::Objectives objectives = nds::copy_objectives(f);
     // Row ids of the fast path are 32-bit; a larger input would not fit in memory anyway, but
     // it would still be sorted correctly by the classic path.
@@ -65,7 +77,7 @@ Fronts fast_non_dominated_sort_impl(const MatrixView& f) {
         return nds::classic_fronts(objectives);
     // The classic scan creates the worker pool on the first call with rows; the fast path
     // does the same, so that which path ran is not visible in the process's threads.
-    if (objectives.rows > 0) pool::worker_count();
+    pool::worker_count();
     return nds::fronts_from_ranks(nds::chain_ranks(objectives));
 }
 
