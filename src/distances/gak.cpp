@@ -70,9 +70,14 @@ struct SweepRows {
     }
 };
 
+// R[n][m] when a series is empty: R[0][0] = 1 for two empty series, otherwise a boundary cell
+// at 0. Answered without sweeping, which for an empty y would still visit every row of x.
+inline double empty_alignment_sum(std::size_t n, std::size_t m) noexcept { return n == m ? 1.0 : 0.0; }
+
 double gak_sum(const Series& x, const Series& y, double denom, SweepRows& rows) {
     check_feature_counts(x, y);
     const std::size_t n = x.extent(0), m = y.extent(0);
+    if (n == 0 || m == 0) return empty_alignment_sum(n, m);
     rows.start(m);
     if (n > 0) {
         cost_row(x, 0, y, rows.kernel, 1, m);
@@ -120,6 +125,7 @@ inline double normalized(double kxy, double kxx, double kyy) noexcept { return k
 }  // namespace
 
 double unnormalized_gak_impl(const Series& x, const Series& y, double sigma) {
+    if (x.extent(0) == 0 || y.extent(0) == 0) return empty_alignment_sum(x.extent(0), y.extent(0));
     SweepRows rows(y.extent(0));
     return gak_sum(x, y, kernel_denominator(sigma), rows);
 }

@@ -63,6 +63,10 @@ inline double soft_cell(double up, double diag, double left, double cost, double
     return (mu - std::log(s) * gamma) + cost;
 }
 
+// R[n][m] when a series is empty: R[0][0] = 0 for two empty series, otherwise a boundary cell
+// at +inf. Answered without sweeping, which for an empty y would still visit every row of x.
+inline double empty_alignment(std::size_t n, std::size_t m) noexcept { return n == m ? 0.0 : kInf; }
+
 // Row 0 of the accumulated matrix: R[0][0] = 0, +inf elsewhere.
 void fill_first_row(double* row, std::size_t m) {
     row[0] = 0.0;
@@ -135,6 +139,10 @@ void soft_dtw_lanes(const Series& x, const Series* ys, double gamma, double* wor
 // all in one workspace.
 void soft_dtw_row(const Series& x, const std::vector<Series>& ys, std::size_t m, double gamma, double* row) {
     static_assert(kPairsInFlight == 4, "the remainder cases below cover 1 to kPairsInFlight - 1");
+    if (x.extent(0) == 0 || m == 0) {
+        std::fill(row, row + ys.size(), empty_alignment(x.extent(0), m));
+        return;
+    }
     // (3m + 2) doubles per lane, for the largest group.
     auto workspace = Buffer<double>::uninitialized(checked_mul(checked_add(checked_mul(m, 3), 2), kPairsInFlight));
     std::size_t j = 0;
@@ -153,6 +161,7 @@ void soft_dtw_row(const Series& x, const std::vector<Series>& ys, std::size_t m,
 double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
     check_feature_counts(x, y);
     const std::size_t n = x.extent(0), m = y.extent(0);
+    if (n == 0 || m == 0) return empty_alignment(n, m);
     const bool skip = min_term_is_one(gamma);
     // One allocation: kRowsInFlight + 1 rows of R, then kRowsInFlight rows of costs.
     const std::size_t width = checked_add(m, 1);
