@@ -141,18 +141,16 @@ double gak(const Series& x, const Series& y, double sigma) {
 
 Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
     const double denom = kernel_denominator(sigma);
-    const auto xs = series_views(x);
-    const auto ys = series_views(y);
     auto self_similarity = [denom](const Series& s) {
         SweepRows rows(s.extent(0));
         return self_gak(s, denom, rows);
     };
-    const auto dx = pool::parallel_map(xs.size(), [&](std::size_t i) { return self_similarity(xs[i]); });
-    const auto dy = pool::parallel_map(ys.size(), [&](std::size_t j) { return self_similarity(ys[j]); });
-    return pairwise_rows(xs.size(), ys.size(), [&](std::size_t i, double* row) {
+    const auto dx = pool::parallel_map(x.extent(0), [&](std::size_t i) { return self_similarity(x[i]); });
+    const auto dy = pool::parallel_map(y.extent(0), [&](std::size_t j) { return self_similarity(y[j]); });
+    return pairwise_rows(x.extent(0), y.extent(0), [&](std::size_t i, double* row) {
+        const Series xi = x[i];
         SweepRows rows(y.extent(1));
-        for (std::size_t j = 0; j < ys.size(); ++j)
-            row[j] = normalized(gak_sum(xs[i], ys[j], denom, rows), dx[i], dy[j]);
+        for (std::size_t j = 0; j < dy.size(); ++j) row[j] = normalized(gak_sum(xi, y[j], denom, rows), dx[i], dy[j]);
     });
 }
 

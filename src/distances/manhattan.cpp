@@ -80,22 +80,22 @@ double manhattan_pair(const Series& x, const Series& y) {
 }
 
 Matrix<double> cdist_manhattan(const SeriesSet& x, const SeriesSet& y) {
-    const auto xs = series_views(x);
-    const auto ys = series_views(y);
     [[maybe_unused]] const SimdPath path = simd_path();
-    return pairwise_rows(xs.size(), ys.size(), [&](std::size_t i, double* row) {
+    const std::size_t count = y.extent(0);
+    return pairwise_rows(x.extent(0), count, [&](std::size_t i, double* row) {
+        const Series xi = x[i];
         // Every series of y has the same shape, so one check decides for the whole row.
-        check_covers(xs[i], ys[0]);
+        check_covers(xi, y[0]);
         std::size_t done = 0;
 #if defined(__x86_64__)
-        if (!xs[i].empty() && path != SimdPath::scalar) {
-            auto block = lanes_block(xs[i], y);
-            if (path == SimdPath::avx512) done = manhattan_lanes::sum_lanes_avx512(block, ys.size(), row);
+        if (!xi.empty() && path != SimdPath::scalar) {
+            auto block = lanes_block(xi, y);
+            if (path == SimdPath::avx512) done = manhattan_lanes::sum_lanes_avx512(block, count, row);
             block.y += static_cast<std::ptrdiff_t>(done) * block.y_series_stride;
-            done += manhattan_lanes::sum_lanes_avx2(block, ys.size() - done, row + done);
+            done += manhattan_lanes::sum_lanes_avx2(block, count - done, row + done);
         }
 #endif
-        for (std::size_t j = done; j < ys.size(); ++j) row[j] = manhattan_pair(xs[i], ys[j]);
+        for (std::size_t j = done; j < count; ++j) row[j] = manhattan_pair(xi, y[j]);
     });
 }
 

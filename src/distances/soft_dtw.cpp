@@ -5,7 +5,6 @@
 #include <cmath>
 #include <limits>
 #include <utility>
-#include <vector>
 
 #include "distances/cost.hpp"
 #include "distances/cost_rows.hpp"
@@ -135,23 +134,28 @@ void soft_dtw_lanes(const Series& x, const Series* ys, double gamma, double* wor
     for (std::size_t k = 0; k < Lanes; ++k) out[k] = prev[m * Lanes + k];
 }
 
-// Row i of the matrix: groups of kPairsInFlight pairs, then the few remaining ones together,
-// all in one workspace.
-void soft_dtw_row(const Series& x, const std::vector<Series>& ys, std::size_t m, double gamma, double* row) {
+// Row i of the matrix, x against every series of y: groups of kPairsInFlight pairs, then the
+// few remaining ones together, all in one workspace.
+void soft_dtw_row(const Series& x, const SeriesSet& y, double gamma, double* row) {
     static_assert(kPairsInFlight == 4, "the remainder cases below cover 1 to kPairsInFlight - 1");
+    const std::size_t count = y.extent(0), m = y.extent(1);
     if (x.extent(0) == 0 || m == 0) {
-        std::fill(row, row + ys.size(), empty_alignment(x.extent(0), m));
+        std::fill(row, row + count, empty_alignment(x.extent(0), m));
         return;
     }
     // (3m + 2) doubles per lane, for the largest group.
     auto workspace = Buffer<double>::uninitialized(checked_mul(checked_add(checked_mul(m, 3), 2), kPairsInFlight));
+    std::array<Series, kPairsInFlight> group;
     std::size_t j = 0;
-    for (; j + kPairsInFlight <= ys.size(); j += kPairsInFlight)
-        soft_dtw_lanes<kPairsInFlight>(x, &ys[j], gamma, workspace.data(), row + j);
-    switch (ys.size() - j) {
-        case 3: soft_dtw_lanes<3>(x, &ys[j], gamma, workspace.data(), row + j); break;
-        case 2: soft_dtw_lanes<2>(x, &ys[j], gamma, workspace.data(), row + j); break;
-        case 1: soft_dtw_lanes<1>(x, &ys[j], gamma, workspace.data(), row + j); break;
+    for (; j + kPairsInFlight <= count; j += kPairsInFlight) {
+        for (std::size_t k = 0; k < kPairsInFlight; ++k) group[k] = y[j + k];
+        soft_dtw_lanes<kPairsInFlight>(x, group.data(), gamma, workspace.data(), row + j);
+    }
+    for (std::size_t k = 0; j + k < count; ++k) group[k] = y[j + k];
+    switch (count - j) {
+        case 3: soft_dtw_lanes<3>(x, group.data(), gamma, workspace.data(), row + j); break;
+        case 2: soft_dtw_lanes<2>(x, group.data(), gamma, workspace.data(), row + j); break;
+        case 1: soft_dtw_lanes<1>(x, group.data(), gamma, workspace.data(), row + j); break;
         default: break;
     }
 }
@@ -185,10 +189,8 @@ double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
 }
 
 Matrix<double> cdist_soft_dtw(const SeriesSet& x, const SeriesSet& y, double gamma) {
-    const auto xs = series_views(x);
-    const auto ys = series_views(y);
-    return pairwise_rows(xs.size(), ys.size(),
-                         [&](std::size_t i, double* row) { soft_dtw_row(xs[i], ys, y.extent(1), gamma, row); });
+    return pairwise_rows(x.extent(0), y.extent(0),
+                         [&](std::size_t i, double* row) { soft_dtw_row(x[i], y, gamma, row); });
 }
 
 }  // namespace rc::distances
