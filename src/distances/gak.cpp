@@ -140,6 +140,9 @@ double gak(const Series& x, const Series& y, double sigma) {
 }
 
 Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
+    // The result first: a matrix too large to hold ends the call before any self-similarity
+    // is computed.
+    auto result = Matrix<double>::uninitialized(x.extent(0), y.extent(0));
     const double denom = kernel_denominator(sigma);
     auto self_similarity = [denom](const Series& s) {
         SweepRows rows(s.extent(0));
@@ -147,11 +150,12 @@ Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
     };
     const auto dx = pool::parallel_map(x.extent(0), [&](std::size_t i) { return self_similarity(x[i]); });
     const auto dy = pool::parallel_map(y.extent(0), [&](std::size_t j) { return self_similarity(y[j]); });
-    return pairwise_rows(x.extent(0), y.extent(0), [&](std::size_t i, double* row) {
+    fill_rows(result, [&](std::size_t i, double* row) {
         const Series xi = x[i];
         SweepRows rows(y.extent(1));
         for (std::size_t j = 0; j < dy.size(); ++j) row[j] = normalized(gak_sum(xi, y[j], denom, rows), dx[i], dy[j]);
     });
+    return result;
 }
 
 }  // namespace rc::distances

@@ -15,13 +15,20 @@ namespace rc::distances {
 // fill_row(i, row) writes the n_y entries of row i. Rows run in parallel; the entries of one
 // row are computed on one thread in whatever order fill_row chooses, so a kernel may work on
 // several pairs of a row at once (SIMD lanes) as long as each entry's value is unaffected.
+// fill_rows fills a result allocated beforehand, for kernels with work of their own to do
+// between the allocation and the rows.
+template <class FillRow>
+void fill_rows(Matrix<double>& result, FillRow&& fill_row) {
+    if (result.cols == 0) return;
+    pool::parallel_for(result.rows, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end && !pool::stop_requested(); ++i) fill_row(i, result.row(i));
+    });
+}
+
 template <class FillRow>
 Matrix<double> pairwise_rows(std::size_t n_x, std::size_t n_y, FillRow&& fill_row) {
     auto result = Matrix<double>::uninitialized(n_x, n_y);
-    if (n_y == 0) return result;
-    pool::parallel_for(n_x, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end && !pool::stop_requested(); ++i) fill_row(i, result.row(i));
-    });
+    fill_rows(result, fill_row);
     return result;
 }
 
