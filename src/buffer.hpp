@@ -30,6 +30,20 @@ inline std::size_t checked_add(std::size_t a, std::size_t b) {
     return sum;
 }
 
+// The byte count of n elements of `size` bytes, refused up front when it could never be held:
+// more than the machine's memory and swap together is std::bad_alloc (MemoryError), a count
+// that overflows is a kernel failure. An overcommitting system may well grant such a request
+// and kill the process once the pages are touched, and an instrumented allocator aborts on it,
+// so every allocation sized by an input passes here first.
+std::size_t allocatable_bytes(std::size_t n, std::size_t size);
+
+// n, once n elements of T have passed allocatable_bytes: the size for a container.
+template <class T>
+std::size_t allocatable_count(std::size_t n) {
+    allocatable_bytes(n, sizeof(T));
+    return n;
+}
+
 template <class T>
 class Buffer {
 public:
@@ -38,8 +52,7 @@ public:
     // Storage for n elements, not initialised. Sizes whose byte count overflows are a kernel
     // failure; an allocation the system refuses is std::bad_alloc (MemoryError in Python).
     static Buffer uninitialized(std::size_t n) {
-        const std::size_t bytes = checked_mul(n, sizeof(T));
-        if (bytes > static_cast<std::size_t>(PTRDIFF_MAX)) fail("capacity overflow");
+        const std::size_t bytes = allocatable_bytes(n, sizeof(T));
         // Never zero bytes: NumPy needs a real address even for an empty array.
         void* p = std::malloc(bytes == 0 ? 1 : bytes);
         if (p == nullptr) throw std::bad_alloc();

@@ -51,7 +51,7 @@ bool stop_requested() noexcept;
 template <class F>
 auto parallel_map(std::size_t n, F&& f) {
     using T = std::invoke_result_t<F&, std::size_t>;
-    std::vector<T> results(n);
+    std::vector<T> results(allocatable_count<T>(n));
     parallel_for(n, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) results[i] = f(i);
     });

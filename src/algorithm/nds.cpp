@@ -14,7 +14,7 @@ Objectives copy_objectives(const MatrixView& f) {
     Objectives out;
     out.rows = f.extent(0);
     out.cols = f.extent(1);
-    out.values.resize(checked_mul(out.rows, out.cols));
+    out.values.resize(allocatable_count<double>(checked_mul(out.rows, out.cols)));
     double* dst = out.values.data();
     bool nan = false;
     for (std::size_t i = 0; i < out.rows; ++i) {

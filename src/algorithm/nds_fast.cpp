@@ -31,8 +31,16 @@ std::uint64_t order_key(double value) noexcept {
 }
 
 // Least-significant-digit radix sort by key, a byte at a time, skipping bytes that every key
-// shares (for values of one scale most of them).
+// shares (for values of one scale most of them). A few items are sorted by comparison instead:
+// their histograms would cost more than they do, once per objective (a matrix of two rows and
+// a million objectives took seconds). Only the key order matters to the callers, not the order
+// of equal keys.
 void radix_sort(std::vector<KeyedRow>& items) {
+    constexpr std::size_t kComparisonSortBelow = 64;
+    if (items.size() < kComparisonSortBelow) {
+        std::sort(items.begin(), items.end(), [](const KeyedRow& a, const KeyedRow& b) { return a.key < b.key; });
+        return;
+    }
     std::vector<std::size_t> histogram(8 * 256, 0);
     for (const auto& item : items)
         for (int byte = 0; byte < 8; ++byte) ++histogram[byte * 256 + ((item.key >> (8 * byte)) & 0xff)];

@@ -38,7 +38,7 @@ Buffer<double> updated_ideal(const VectorView& ideal_point, const MatrixView& f)
 
 // The front's indices as row numbers of f; a negative entry reads as a huge row number.
 std::vector<std::size_t> front_rows(const IndexView& first_front, std::size_t m) {
-    std::vector<std::size_t> rows(first_front.extent(0));
+    std::vector<std::size_t> rows(allocatable_count<std::size_t>(first_front.extent(0)));
     for (std::size_t i = 0; i < rows.size(); ++i) {
         rows[i] = static_cast<std::size_t>(static_cast<std::uint64_t>(first_front(i)));
         if (rows[i] >= m) fail_index_out_of_bounds();

@@ -89,6 +89,7 @@ Buffer<Span> band_spans(std::size_t n, std::size_t m, BandRadius radius) {
 }
 
 bool pack_steps(const Series& s, std::size_t d, double* out) noexcept {
+    if (d == 0) return true;  // nothing to copy, however many steps a zero-stride view has
     bool finite = true;
     for (std::size_t u = 0; u < s.extent(0); ++u) {
         for (std::size_t k = 0; k < d; ++k) {

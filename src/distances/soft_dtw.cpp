@@ -189,7 +189,8 @@ double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
 }
 
 Matrix<double> cdist_soft_dtw(const SeriesSet& x, const SeriesSet& y, double gamma) {
-    return pairwise_rows(x.extent(0), y.extent(0), [&](std::size_t i, double* row) { soft_dtw_row(x[i], y, gamma, row); });
+    return pairwise_rows(x.extent(0), y.extent(0),
+                         [&](std::size_t i, double* row) { soft_dtw_row(x[i], y, gamma, row); });
 }
 
 }  // namespace rc::distances
