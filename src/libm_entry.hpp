@@ -1,0 +1,31 @@
+// The C library's scalar exp and log for the kernels that spend most of their time in them.
+//
+// glibc's public `exp` and `log` are thin wrappers: they call the implementation the library
+// picked for this processor, then test the result to set errno on overflow or underflow. The
+// kernels never read errno, and on the machines we measured the wrapper costs a third of the
+// call. glibc also exports each implementation without the wrapper, under a versioned name of
+// its own; when those are present and agree with the public functions on a set of probe
+// arguments, the kernels call them, otherwise the public functions. Either way every result
+// is the C library's own exp or log of the same argument, bit for bit.
+#pragma once
+
+namespace rc {
+
+struct LibmEntry {
+    double (*exp)(double);
+    double (*log)(double);
+    bool bypasses_errno;  // whether the entries above are the wrapper-free ones
+    // exp(x) is +0 for every x below this bound (the result rounds to zero), so a kernel may take
+    // that zero without the call, whose underflow path is the slowest one. -inf when the library
+    // does not give +0 at the bound, which disables the shortcut.
+    double exp_zero_below;
+
+    // exp(x), without the call when the result is known to be +0.
+    double exp_or_zero(double x) const noexcept { return x < exp_zero_below ? 0.0 : exp(x); }
+};
+
+// Resolved once per process, on first use; safe to call from any thread. The environment
+// variable RC_LIBM=public selects the public entries.
+const LibmEntry& libm_entry() noexcept;
+
+}  // namespace rc
