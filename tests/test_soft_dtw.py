@@ -1,4 +1,8 @@
+import inspect
 import math
+import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -66,10 +70,10 @@ def test_matches_reference(data, n, m, d, extra_cols, gamma):
 
 
 @settings(max_examples=60, deadline=None)
-@given(st.data(), st.integers(0, 9), st.integers(0, 9), st.integers(0, 5), st.integers(0, 5),
-       st.integers(1, 2), gammas)
+@given(st.data(), st.integers(0, 4), st.one_of(st.integers(0, 9), st.integers(16, 21)), st.integers(0, 5),
+       st.integers(0, 5), st.integers(1, 2), gammas)
 def test_cdist_entries_equal_single_pairs(data, nx, ny, sx, sy, d, gamma):
-    # Up to 9 series per set: full groups of pairs computed together plus every remainder.
+    # Small sets, and sets with a full group of 16 pairs computed together plus a remainder.
     x = data.draw(arrays((nx, sx, d)))
     y = data.draw(arrays((ny, sy, d)))
     try:
@@ -83,3 +87,34 @@ def test_cdist_entries_equal_single_pairs(data, nx, ny, sx, sy, d, gamma):
 def test_cdist_empty_sets(nx, ny):
     result = _rust_core.cdist_soft_dtw(np.ones((nx, 4, 2)), np.ones((ny, 3, 1)), 1.0)
     assert_same_array(result, np.empty((nx, ny)))
+
+
+# Sets wide enough for full SIMD groups and a remainder, with smoothing values whose terms
+# underflow to zero (small gamma) and with NaN and infinite features in some series.
+PATH_GAMMAS = (0.7, 0.01, 1e-3, -0.4, 0.0)
+
+
+def path_sets():
+    rng = np.random.default_rng(3)
+    x, y = rng.normal(size=(3, 9, 2)), rng.normal(size=(17, 11, 2)) * 3.0
+    y[5, 4, 0], y[9, 0, 1], x[2, 7, 1] = np.nan, np.inf, -np.inf
+    return x, y
+
+
+PATH_SCRIPT = "import sys, numpy as np, _rust_core\n" + inspect.getsource(path_sets) + f"""
+x, y = path_sets()
+out = [_rust_core.cdist_soft_dtw(x, y, gamma) for gamma in {PATH_GAMMAS!r}]
+sys.stdout.write(b"".join(m.tobytes() for m in out).hex())
+"""
+
+
+@pytest.mark.parametrize("simd", ["scalar", "avx2", "avx512"])
+@pytest.mark.parametrize("libm", ["default", "public"])
+def test_every_simd_and_libm_path_matches_the_reference(simd, libm):
+    # Each path in its own process: both choices are read once per process.
+    env = dict(os.environ, RC_SIMD=simd, RC_LIBM=libm)
+    output = subprocess.run([sys.executable, "-c", PATH_SCRIPT], env=env, capture_output=True, text=True, check=True)
+    actual = np.frombuffer(bytes.fromhex(output.stdout), dtype=np.float64).reshape(len(PATH_GAMMAS), 3, 17)
+    x, y = path_sets()
+    for k, gamma in enumerate(PATH_GAMMAS):
+        assert_same_array(actual[k].copy(), [[reference_soft_dtw(p, q, gamma) for q in y] for p in x])

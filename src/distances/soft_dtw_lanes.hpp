@@ -1,0 +1,38 @@
+// Plain data shared by the soft-DTW driver and its SIMD lane kernels (soft_dtw_lanes_sse2.cpp,
+// soft_dtw_lanes_avx2.cpp). As with the DTW lanes, only types and
+// declarations live here, so no inline code is emitted with instructions a baseline caller
+// cannot run.
+#pragma once
+
+#include <cstddef>
+
+#include "libm_entry.hpp"
+
+namespace rc::distances::soft_dtw_lanes {
+
+// Pairs per row kernel call, on every instruction set: enough independent exp and log calls per
+// column that the processor always has some to run while others wait for their arguments.
+constexpr std::size_t kLanes = 16;
+
+// One row i of the accumulated matrices of kLanes pairs that share a row of x. Arrays are
+// interleaved: element [j] of pair k is at j * kLanes + k.
+struct RowProblem {
+    const double* above;  // R[i - 1][0..m]
+    double* row;          // R[i][0..m]; entries [0] of every pair are already set
+    const double* cost;   // cost[j - 1] is the squared distance of the cell in column j
+    std::size_t m;
+    double gamma;         // finite and non-zero: the minimum's own term is exactly 1
+    const LibmEntry* libm;
+};
+
+using RowKernel = void (*)(const RowProblem&);
+
+// The cell by the literal three-term formula, for a lane whose minimum is not finite. Defined
+// in soft_dtw.cpp, compiled for the baseline.
+double literal_cell(double up, double diag, double left, double cost, double gamma, const LibmEntry& libm) noexcept;
+
+// Defined in the instruction-set files; the AVX2 one is only read after a run-time CPU check.
+extern const RowKernel kSse2RowKernel;
+extern const RowKernel kAvx2RowKernel;
+
+}  // namespace rc::distances::soft_dtw_lanes

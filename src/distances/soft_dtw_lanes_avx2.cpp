@@ -1,0 +1,45 @@
+// Soft-DTW lane kernel for AVX2 (also used on AVX-512 machines): four vectors of 4 pairs.
+#include <immintrin.h>
+
+#include <cstddef>
+
+#include "distances/soft_dtw_lanes.hpp"
+
+namespace {
+#include "distances/soft_dtw_lanes_kernel.hpp"
+
+struct Avx2 {
+    using V = __m256d;
+    using M = __m256d;  // all-ones lanes for true
+    static constexpr std::size_t lanes = 4;
+    static V loadu(const double* p) { return _mm256_loadu_pd(p); }
+    static void storeu(double* p, V v) { _mm256_storeu_pd(p, v); }
+    static V broadcast(double x) { return _mm256_set1_pd(x); }
+    static V add(V a, V b) { return _mm256_add_pd(a, b); }
+    static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
+    static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
+    static V div(V a, V b) { return _mm256_div_pd(a, b); }
+    static M lt(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
+    static M unordered(V a) { return _mm256_cmp_pd(a, a, _CMP_UNORD_Q); }
+    static M either(M a, M b) { return _mm256_or_pd(a, b); }
+    static V blend(M m, V a, V b) { return _mm256_blendv_pd(b, a, m); }
+    // Not (|a| < inf): true for infinities and NaN.
+    static unsigned not_finite(V a) {
+        const V magnitude = _mm256_andnot_pd(_mm256_set1_pd(-0.0), a);
+        return static_cast<unsigned>(
+            _mm256_movemask_pd(_mm256_cmp_pd(magnitude, _mm256_set1_pd(__builtin_inf()), _CMP_NLT_UQ)));
+    }
+    static V gather(const double* p) {
+        __m128d low = _mm_load_sd(p), high = _mm_load_sd(p + 2);
+        asm("" : "+x"(low), "+x"(high));  // keeps the four loads apart
+        return _mm256_set_m128d(_mm_loadh_pd(high, p + 3), _mm_loadh_pd(low, p + 1));
+    }
+};
+
+}  // namespace
+
+namespace rc::distances::soft_dtw_lanes {
+
+const RowKernel kAvx2RowKernel = soft_row<Avx2>;
+
+}  // namespace rc::distances::soft_dtw_lanes

@@ -1,0 +1,44 @@
+// Soft-DTW lane kernel for the x86-64 baseline: eight vectors of 2 pairs.
+#include <emmintrin.h>
+
+#include <cstddef>
+
+#include "distances/soft_dtw_lanes.hpp"
+
+namespace {
+#include "distances/soft_dtw_lanes_kernel.hpp"
+
+struct Sse2 {
+    using V = __m128d;
+    using M = __m128d;  // all-ones lanes for true
+    static constexpr std::size_t lanes = 2;
+    static V loadu(const double* p) { return _mm_loadu_pd(p); }
+    static void storeu(double* p, V v) { _mm_storeu_pd(p, v); }
+    static V broadcast(double x) { return _mm_set1_pd(x); }
+    static V add(V a, V b) { return _mm_add_pd(a, b); }
+    static V sub(V a, V b) { return _mm_sub_pd(a, b); }
+    static V mul(V a, V b) { return _mm_mul_pd(a, b); }
+    static V div(V a, V b) { return _mm_div_pd(a, b); }
+    static M lt(V a, V b) { return _mm_cmplt_pd(a, b); }
+    static M unordered(V a) { return _mm_cmpunord_pd(a, a); }
+    static M either(M a, M b) { return _mm_or_pd(a, b); }
+    static V blend(M m, V a, V b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
+    // Not (|a| < inf): true for infinities and NaN.
+    static unsigned not_finite(V a) {
+        const V magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), a);
+        return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpnlt_pd(magnitude, _mm_set1_pd(__builtin_inf()))));
+    }
+    static V gather(const double* p) {
+        V low = _mm_load_sd(p);
+        asm("" : "+x"(low));  // keeps the two loads apart
+        return _mm_loadh_pd(low, p + 1);
+    }
+};
+
+}  // namespace
+
+namespace rc::distances::soft_dtw_lanes {
+
+const RowKernel kSse2RowKernel = soft_row<Sse2>;
+
+}  // namespace rc::distances::soft_dtw_lanes
