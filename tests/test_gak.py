@@ -1,3 +1,4 @@
+import inspect
 import math
 import os
 import subprocess
@@ -10,6 +11,7 @@ from hypothesis import strategies as st
 
 import _rust_core
 from helpers import PanicException, arrays, assert_same_array, assert_same_float, finite_values
+from reference_gak import cdist_gak as reference_cdist_gak
 from reference_gak import gak as reference_gak
 from reference_gak import unnormalized_gak as reference_unnormalized_gak
 from reference_ieee import IndexFailure
@@ -49,7 +51,7 @@ def test_narrower_y_fails():
 
 
 @settings(max_examples=200, deadline=None)
-@given(st.data(), st.integers(0, 6), st.integers(0, 6), st.integers(0, 3), st.integers(-1, 1), sigmas)
+@given(st.data(), st.integers(0, 10), st.integers(0, 10), st.integers(0, 3), st.integers(-1, 1), sigmas)
 def test_matches_reference(data, n, m, d, extra_cols, sigma):
     x = data.draw(arrays((n, d)))
     y = data.draw(arrays((m, max(0, d + extra_cols))))
@@ -116,3 +118,35 @@ def test_cdist_results_do_not_depend_on_worker_count():
         for workers in ("1", "2", "5")
     }
     assert len(outputs) == 1 and len(outputs.pop()) == 16 * (7 * 6 * 2 + 6 * 7)
+
+
+# Series long enough for several blocks of rows swept together (also of the self-similarity
+# triangles), with bandwidths whose kernels round to zero, overflowing sums, and NaN and
+# infinite features in some series.
+PATH_SIGMAS = (1.3, 0.05, 7.0, -2.0)
+
+
+def path_sets():
+    rng = np.random.default_rng(4)
+    x, y = rng.normal(size=(3, 13, 2)), rng.normal(size=(5, 11, 2)) * 2.0
+    y[1, 4, 0], y[3, 0, 1], x[2, 7, 1] = np.nan, np.inf, -np.inf
+    return x, y
+
+
+PATH_SCRIPT = "import sys, numpy as np, _rust_core\n" + inspect.getsource(path_sets) + f"""
+x, y = path_sets()
+out = [_rust_core.cdist_gak(x, y, sigma) for sigma in {PATH_SIGMAS!r}]
+sys.stdout.write(b"".join(m.tobytes() for m in out).hex())
+"""
+
+
+@pytest.mark.parametrize("simd", ["scalar", "avx2"])
+@pytest.mark.parametrize("libm", ["default", "public"])
+def test_every_simd_and_libm_path_matches_the_reference(simd, libm):
+    # Each path in its own process: both choices are read once per process.
+    env = dict(os.environ, RC_SIMD=simd, RC_LIBM=libm)
+    output = subprocess.run([sys.executable, "-c", PATH_SCRIPT], env=env, capture_output=True, text=True, check=True)
+    actual = np.frombuffer(bytes.fromhex(output.stdout), dtype=np.float64).reshape(len(PATH_SIGMAS), 3, 5)
+    x, y = path_sets()
+    for k, sigma in enumerate(PATH_SIGMAS):
+        assert_same_array(actual[k].copy(), reference_cdist_gak(x, y, sigma))

@@ -1,122 +1,213 @@
 #include "distances/gak.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 
 #include "distances/cost.hpp"
 #include "distances/cost_rows.hpp"
 #include "distances/pairwise.hpp"
+#include "libm_entry.hpp"
+#include "simd_level.hpp"
 #include "worker_pool.hpp"
 
-// The accumulated matrix is swept row by row keeping two rows. A cell needs one exp call,
-// which does not depend on the recurrence, while the recurrence is a chain of dependent
-// additions and a multiplication. So the sweep of row i also turns the costs of row i + 1 into
-// local kernels, in the same loop, and the processor overlaps the two.
+// A cell costs one exp call, which does not depend on the recurrence, and the recurrence
+// ((left + up) + diag) * kernel is a chain of two additions and a multiplication through
+// `left`. So the sweeps work in blocks of a few rows: first the local kernels of the whole
+// block, the exp calls back to back with the divisions around them in loops of their own (which
+// the compiler vectorises: each element takes the same operations), then the recurrence over the
+// block's rows with each row one column behind the row above it, so the rows' chains run side by
+// side. Every cell gets exactly the arithmetic of the plain row-by-row sweep.
 
 namespace rc::distances {
 namespace {
 
+constexpr std::size_t kRowsInFlight = 4;
+
 // 2 * sigma^2, computed as (sigma + sigma) * sigma.
 inline double kernel_denominator(double sigma) noexcept { return (sigma + sigma) * sigma; }
 
-// The local kernel of a squared distance: e / (2 - e) with e = exp(-cost / denom), formed as the
-// reciprocal of (2 - e) times e. A cost of 0 gives exactly 1.
-inline double local_kernel(double cost, double denom) noexcept {
-    const double e = std::exp(-cost / denom);
-    return (1.0 / (2.0 - e)) * e;
+// What the sweeps of one call share.
+struct KernelRule {
+    double denom;
+    LibmEntry libm;
+
+    explicit KernelRule(double sigma) noexcept : denom(kernel_denominator(sigma)), libm(libm_entry()) {}
+};
+
+// The local kernels of `count` squared distances, in place: e / (2 - e) with
+// e = exp(-cost / denom), formed as the reciprocal of (2 - e) times e. A cost of 0 gives exactly 1.
+void local_kernels(double* values, std::size_t count, const KernelRule& rule) noexcept {
+    const double denom = rule.denom;
+    for (std::size_t j = 0; j < count; ++j) values[j] = -values[j] / denom;
+    for (std::size_t j = 0; j < count; ++j) values[j] = rule.libm.exp_or_zero(values[j]);
+    for (std::size_t j = 0; j < count; ++j) values[j] = (1.0 / (2.0 - values[j])) * values[j];
 }
 
-void local_kernels(double* costs, std::size_t begin, std::size_t end, double denom) noexcept {
-    for (std::size_t j = begin; j < end; ++j) costs[j] = local_kernel(costs[j], denom);
-}
-
-// R[i][j] = ((left + up) + diag) * kernel for columns [1, count] of one row. When `next` is given,
-// its first `count` entries (costs of the next row) are turned into local kernels on the way.
-void accumulate_row(const double* above, double* row, const double* kernel, std::size_t count, double* next,
-                    double denom) noexcept {
-    if (next == nullptr) {
-        for (std::size_t j = 1; j <= count; ++j) row[j] = ((row[j - 1] + above[j]) + above[j - 1]) * kernel[j - 1];
-        return;
-    }
-    for (std::size_t j = 1; j <= count; ++j) {
-        row[j] = ((row[j - 1] + above[j]) + above[j - 1]) * kernel[j - 1];
-        next[j - 1] = local_kernel(next[j - 1], denom);
-    }
+// One cell of the accumulated matrix.
+inline double gak_cell(double left, double up, double diag, double kernel) noexcept {
+    return ((left + up) + diag) * kernel;
 }
 
 // Working rows of sweeps over series of at most `columns` time steps, in one allocation that a
-// row of cdist_gak reuses for all its pairs: two rows of R, the local kernels of the current
-// row and the row being prepared for the next one.
+// row of cdist_gak reuses for all its pairs: kRowsInFlight + 1 rows of R (the row above a block,
+// then the block's rows) and the block's local kernels.
 struct SweepRows {
     Buffer<double> storage;
-    double* above;
-    double* row;
-    double* kernel;
-    double* next;
+    std::size_t columns;
+    std::array<double*, kRowsInFlight + 1> rows;
+    double* kernels;  // row w of a block at kernels + w * columns
 
-    explicit SweepRows(std::size_t columns)
-        : storage(Buffer<double>::uninitialized(checked_mul(checked_add(columns, 1), 4))),
-          above(storage.data()), row(above + columns + 1), kernel(row + columns + 1), next(kernel + columns + 1) {}
+    explicit SweepRows(std::size_t max_columns)
+        : storage(Buffer<double>::uninitialized(checked_mul(checked_add(max_columns, 1), 2 * kRowsInFlight + 1))),
+          columns(max_columns) {
+        for (std::size_t w = 0; w <= kRowsInFlight; ++w) rows[w] = storage.data() + w * (max_columns + 1);
+        kernels = rows[kRowsInFlight] + max_columns + 1;
+    }
 
-    // Row 0 of R for a sweep of `columns` columns: R[0][0] = 1, then zeros.
-    void start(std::size_t columns) noexcept {
-        std::fill(above, above + columns + 1, 0.0);
-        above[0] = 1.0;
+    // Row 0 of R for a sweep of m columns: R[0][0] = 1, then zeros.
+    void start(std::size_t m) noexcept {
+        std::fill(rows[0], rows[0] + m + 1, 0.0);
+        rows[0][0] = 1.0;
     }
-    void advance() noexcept {
-        std::swap(above, row);
-        std::swap(kernel, next);
-    }
+    double* kernel_row(std::size_t w) noexcept { return kernels + w * columns; }
 };
+
+// Rows first..first+Rows-1 of x against all of y, that is rows first+1.. of R: rows[0] holds the
+// R row above the block and rows[w + 1] receives the block's row w. Row w + 1 trails row w by one
+// column, so the cells of one step do not depend on each other.
+template <std::size_t Rows>
+void gak_row_block(const Series& x, std::size_t first, const Series& y, const KernelRule& rule, SweepRows& sweep) {
+    const std::size_t m = y.extent(0);
+    double* const* rows = sweep.rows.data();
+    for (std::size_t w = 0; w < Rows; ++w) {
+        cost_row(x, first + w, y, sweep.kernel_row(w), 1, m);
+        local_kernels(sweep.kernel_row(w), m, rule);
+        rows[w + 1][0] = 0.0;
+    }
+    auto cell = [&](std::size_t w, std::size_t j) {
+        rows[w + 1][j] = gak_cell(rows[w + 1][j - 1], rows[w][j], rows[w][j - 1], sweep.kernel_row(w)[j - 1]);
+    };
+    // Step t computes column t - w of row w, for every row whose column is in [1, m].
+    for (std::size_t t = 1; t <= m + Rows - 1; ++t) {
+        if (t >= Rows && t <= m) {
+            for (std::size_t w = 0; w < Rows; ++w) cell(w, t - w);
+        } else {
+            for (std::size_t w = 0; w < Rows; ++w)
+                if (t > w && t - w <= m) cell(w, t - w);
+        }
+    }
+}
 
 // R[n][m] when a series is empty: R[0][0] = 1 for two empty series, otherwise a boundary cell
 // at 0. Answered without sweeping, which for an empty y would still visit every row of x.
 inline double empty_alignment_sum(std::size_t n, std::size_t m) noexcept { return n == m ? 1.0 : 0.0; }
 
-double gak_sum(const Series& x, const Series& y, double denom, SweepRows& rows) {
+double gak_sum(const Series& x, const Series& y, const KernelRule& rule, SweepRows& sweep) {
     check_feature_counts(x, y);
     const std::size_t n = x.extent(0), m = y.extent(0);
     if (n == 0 || m == 0) return empty_alignment_sum(n, m);
-    rows.start(m);
-    if (n > 0) {
-        cost_row(x, 0, y, rows.kernel, 1, m);
-        local_kernels(rows.kernel, 0, m, denom);
+    sweep.start(m);
+    std::size_t i = 0;
+    for (; i + kRowsInFlight <= n; i += kRowsInFlight) {
+        gak_row_block<kRowsInFlight>(x, i, y, rule, sweep);
+        std::swap(sweep.rows[0], sweep.rows[kRowsInFlight]);
     }
-    for (std::size_t i = 1; i <= n; ++i) {
-        double* next = i < n ? rows.next : nullptr;
-        if (next != nullptr) cost_row(x, i, y, next, 1, m);
-        rows.row[0] = 0.0;
-        accumulate_row(rows.above, rows.row, rows.kernel, m, next, denom);
-        rows.advance();
+    for (; i < n; ++i) {
+        gak_row_block<1>(x, i, y, rule, sweep);
+        std::swap(sweep.rows[0], sweep.rows[1]);
     }
-    return rows.above[m];
+    return sweep.rows[0][m];
+}
+
+// Rows first..first+Rows-1 of the lower triangle of K(x, x)'s accumulated matrix, skewed as in
+// gak_row_block: row w (R row i = first + 1 + w) holds columns 1..i, its last one on the diagonal.
+template <std::size_t Rows>
+void self_row_block(const Series& x, std::size_t first, const KernelRule& rule, SweepRows& sweep) {
+    double* const* rows = sweep.rows.data();
+    for (std::size_t w = 0; w < Rows; ++w) {
+        // Row i of R needs the local kernels of columns [0, i).
+        cost_row(x, first + w, x, sweep.kernel_row(w), 1, first + w + 1);
+        local_kernels(sweep.kernel_row(w), first + w + 1, rule);
+        rows[w + 1][0] = 0.0;
+    }
+    // Below the diagonal the ordinary cell; on it (j == i) the upper neighbour R[i - 1][i] is the
+    // mirror of the left one, R[i][i - 1].
+    auto cell = [&](std::size_t w, std::size_t j) {
+        const double left = rows[w + 1][j - 1];
+        const double up = j == first + w + 1 ? left : rows[w][j];
+        rows[w + 1][j] = gak_cell(left, up, rows[w][j - 1], sweep.kernel_row(w)[j - 1]);
+    };
+    auto below_diagonal = [&](std::size_t w, std::size_t j) {
+        rows[w + 1][j] = gak_cell(rows[w + 1][j - 1], rows[w][j], rows[w][j - 1], sweep.kernel_row(w)[j - 1]);
+    };
+    // Step t computes column t - w of row w while it lies in [1, first + 1 + w]; every row is
+    // below its diagonal for t in [Rows, first].
+    const std::size_t last_step = first + 2 * Rows - 1;
+    for (std::size_t t = 1; t <= last_step; ++t) {
+        if (t >= Rows && t <= first) {
+            for (std::size_t w = 0; w < Rows; ++w) below_diagonal(w, t - w);
+        } else {
+            for (std::size_t w = 0; w < Rows; ++w)
+                if (t > w && t - w <= first + 1 + w) cell(w, t - w);
+        }
+    }
 }
 
 // K(x, x). The accumulated matrix of a series with itself is symmetric to the bit: the local
 // kernels are (the cost is symmetric, (a - b)^2 == (b - a)^2), and the mirrored cell adds the
 // same two neighbours in swapped order, which IEEE addition does not distinguish. So only the
-// lower triangle j <= i is swept; on the diagonal the upper neighbour is the mirror of the left
-// one. Row i of R needs the local kernels of columns [0, i).
-double self_gak(const Series& x, double denom, SweepRows& rows) {
+// lower triangle j <= i is swept.
+double self_gak(const Series& x, const KernelRule& rule, SweepRows& sweep) {
     const std::size_t n = x.extent(0);
-    rows.start(n);
-    if (n > 0) {
-        cost_row(x, 0, x, rows.kernel, 1, 1);
-        local_kernels(rows.kernel, 0, 1, denom);
+    sweep.start(n);
+    std::size_t i = 0;
+    for (; i + kRowsInFlight <= n; i += kRowsInFlight) {
+        self_row_block<kRowsInFlight>(x, i, rule, sweep);
+        std::swap(sweep.rows[0], sweep.rows[kRowsInFlight]);
     }
-    for (std::size_t i = 1; i <= n; ++i) {
-        double* next = i < n ? rows.next : nullptr;
-        if (next != nullptr) cost_row(x, i, x, next, 1, i + 1);
-        double* row = rows.row;
-        const double* above = rows.above;
-        row[0] = 0.0;
-        accumulate_row(above, row, rows.kernel, i - 1, next, denom);
-        row[i] = ((row[i - 1] + row[i - 1]) + above[i - 1]) * rows.kernel[i - 1];
-        if (next != nullptr) local_kernels(next, i - 1, i + 1, denom);
-        rows.advance();
+    for (; i < n; ++i) {
+        self_row_block<1>(x, i, rule, sweep);
+        std::swap(sweep.rows[0], sweep.rows[1]);
     }
-    return rows.above[n];
+    return sweep.rows[0][n];
+}
+
+// The sweeps, compiled once more for AVX2: flatten inlines everything they call into these entry
+// points, so the element-wise loops use the wider vectors (and three-operand instructions) while
+// each element keeps its operations, and no function shared with baseline callers is compiled
+// with those instructions. AVX-512 gains nothing more here: the exp calls bound the sweep.
+struct Sweeps {
+    double (*pair)(const Series&, const Series&, const KernelRule&, SweepRows&);
+    double (*self)(const Series&, const KernelRule&, SweepRows&);
+};
+
+[[gnu::flatten]] double pair_baseline(const Series& x, const Series& y, const KernelRule& rule, SweepRows& sweep) {
+    return gak_sum(x, y, rule, sweep);
+}
+[[gnu::flatten]] double self_baseline(const Series& x, const KernelRule& rule, SweepRows& sweep) {
+    return self_gak(x, rule, sweep);
+}
+#if defined(__x86_64__)
+[[gnu::flatten, gnu::target("avx2")]] double pair_avx2(const Series& x, const Series& y, const KernelRule& rule,
+                                                      SweepRows& sweep) {
+    return gak_sum(x, y, rule, sweep);
+}
+[[gnu::flatten, gnu::target("avx2")]] double self_avx2(const Series& x, const KernelRule& rule, SweepRows& sweep) {
+    return self_gak(x, rule, sweep);
+}
+#endif
+
+const Sweeps& sweeps() noexcept {
+    static const Sweeps chosen = [] {
+#if defined(__x86_64__)
+        const SimdLevel level = simd_level();
+        if (level != SimdLevel::scalar) return Sweeps{pair_avx2, self_avx2};
+#endif
+        return Sweeps{pair_baseline, self_baseline};
+    }();
+    return chosen;
 }
 
 // The normalisation: the product of the self-similarities, its square root, then the quotient.
@@ -126,16 +217,18 @@ inline double normalized(double kxy, double kxx, double kyy) noexcept { return k
 
 double unnormalized_gak_impl(const Series& x, const Series& y, double sigma) {
     if (x.extent(0) == 0 || y.extent(0) == 0) return empty_alignment_sum(x.extent(0), y.extent(0));
-    SweepRows rows(y.extent(0));
-    return gak_sum(x, y, kernel_denominator(sigma), rows);
+    const KernelRule rule(sigma);
+    SweepRows sweep(y.extent(0));
+    return sweeps().pair(x, y, rule, sweep);
 }
 
 double gak(const Series& x, const Series& y, double sigma) {
-    const double denom = kernel_denominator(sigma);
-    SweepRows rows(std::max(x.extent(0), y.extent(0)));
-    const double kxy = gak_sum(x, y, denom, rows);
-    const double kxx = self_gak(x, denom, rows);
-    const double kyy = self_gak(y, denom, rows);
+    const KernelRule rule(sigma);
+    SweepRows sweep(std::max(x.extent(0), y.extent(0)));
+    const Sweeps& sweep_of = sweeps();
+    const double kxy = sweep_of.pair(x, y, rule, sweep);
+    const double kxx = sweep_of.self(x, rule, sweep);
+    const double kyy = sweep_of.self(y, rule, sweep);
     return normalized(kxy, kxx, kyy);
 }
 
@@ -143,17 +236,19 @@ Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
     // The result first: a matrix too large to hold ends the call before any self-similarity
     // is computed.
     auto result = Matrix<double>::uninitialized(x.extent(0), y.extent(0));
-    const double denom = kernel_denominator(sigma);
-    auto self_similarity = [denom](const Series& s) {
-        SweepRows rows(s.extent(0));
-        return self_gak(s, denom, rows);
+    const KernelRule rule(sigma);
+    const Sweeps& sweep_of = sweeps();
+    auto self_similarity = [&](const Series& s) {
+        SweepRows sweep(s.extent(0));
+        return sweep_of.self(s, rule, sweep);
     };
     const auto dx = pool::parallel_map(x.extent(0), [&](std::size_t i) { return self_similarity(x[i]); });
     const auto dy = pool::parallel_map(y.extent(0), [&](std::size_t j) { return self_similarity(y[j]); });
     fill_rows(result, [&](std::size_t i, double* row) {
         const Series xi = x[i];
-        SweepRows rows(y.extent(1));
-        for (std::size_t j = 0; j < dy.size(); ++j) row[j] = normalized(gak_sum(xi, y[j], denom, rows), dx[i], dy[j]);
+        SweepRows sweep(y.extent(1));
+        for (std::size_t j = 0; j < dy.size(); ++j)
+            row[j] = normalized(sweep_of.pair(xi, y[j], rule, sweep), dx[i], dy[j]);
     });
     return result;
 }
