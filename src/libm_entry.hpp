@@ -19,6 +19,10 @@ struct LibmEntry {
     // that zero without the call, whose underflow path is the slowest one. -inf when the library
     // does not give +0 at the bound, which disables the shortcut.
     double exp_zero_below;
+    // exp(x) < 2^-54 for every x below this bound, so the term is too small to change a sum that
+    // holds 1 or more: -38 (exp(-38) is 3.1e-17, 2^-54 is 5.6e-17, a margin far above the
+    // library's error of about an ulp), or -inf when the library's exp(-38) is not below 2^-54.
+    double exp_negligible_below;
 
     // exp(x), without the call when the result is known to be +0.
     double exp_or_zero(double x) const noexcept { return x < exp_zero_below ? 0.0 : exp(x); }

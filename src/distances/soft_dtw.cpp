@@ -28,6 +28,7 @@ namespace rc::distances {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kMinusInf = -kInf;
 
 // Which neighbour holds the minimum follows the data, so the selections below are made without
 // branches: a mispredicted branch would discard the exp and log calls of the other cells in
@@ -44,6 +45,9 @@ inline Choice takes_second(double a, double b) noexcept {
     return {_mm_or_pd(_mm_cmplt_sd(vb, va), _mm_cmpunord_sd(va, va))};
 }
 
+// Whether a < b.
+inline Choice less(double a, double b) noexcept { return {_mm_cmplt_sd(_mm_set_sd(a), _mm_set_sd(b))}; }
+
 // a when the choice is true, else b.
 inline double pick(Choice c, double a, double b) noexcept {
     return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(c.mask, _mm_set_sd(a)), _mm_andnot_pd(c.mask, _mm_set_sd(b))));
@@ -53,6 +57,7 @@ struct Choice {
     bool value;
 };
 inline Choice takes_second(double a, double b) noexcept { return {(b < a) | (a != a)}; }
+inline Choice less(double a, double b) noexcept { return {a < b}; }
 inline double pick(Choice c, double a, double b) noexcept { return c.value ? a : b; }
 #endif
 
@@ -97,6 +102,7 @@ struct SoftCells {
     void compute(const CellRule& rule) noexcept {
         const double gamma = rule.gamma;
         const LibmEntry& libm = rule.libm;
+        const double negligible = libm.exp_negligible_below;
         double mu[N], first_arg[N], second_arg[N], first_term[N], second_term[N];
         Choice left_is_min[N];
         bool regular = rule.skip_min_term;
@@ -108,8 +114,16 @@ struct SoftCells {
             mu[k] = pick(left_is_min[k], left[k], m1);
             regular &= std::isfinite(mu[k]);
             // The two neighbours whose terms are not 1.
-            first_arg[k] = (mu[k] - pick(left_is_min[k], m1, other)) / gamma;
-            second_arg[k] = (mu[k] - pick(left_is_min[k], other, left[k])) / gamma;
+            const double a_p = (mu[k] - pick(left_is_min[k], m1, other)) / gamma;
+            const double a_q = (mu[k] - pick(left_is_min[k], other, left[k])) / gamma;
+            // A term below 2^-54 cannot change (1 + e_p) + e_q: 1 + e_p rounds to 1, and adding
+            // e_q to a value of at least 1 moves it by less than half an ulp. Such a term becomes
+            // exp(-inf) = 0, which costs no call. In (e_p + e_q) + 1 one term can still round the
+            // other, so there both must be negligible.
+            const Choice tiny_p = less(a_p, negligible), tiny_q = less(a_q, negligible);
+            const double skip_p = pick(tiny_p, kMinusInf, a_p), skip_q = pick(tiny_q, kMinusInf, a_q);
+            first_arg[k] = pick(left_is_min[k], pick(tiny_q, skip_p, a_p), skip_p);
+            second_arg[k] = pick(left_is_min[k], pick(tiny_p, skip_q, a_q), skip_q);
         }
         if (!regular) [[unlikely]] {
             for (std::size_t k = 0; k < N; ++k) out[k] = literal_cell(up[k], diag[k], left[k], cost[k], rule);

@@ -24,6 +24,7 @@ void soft_row(const rc::distances::soft_dtw_lanes::RowProblem& p) {
     const rc::LibmEntry& libm = *p.libm;
     const double gamma = p.gamma;
     const V g = Ops::broadcast(gamma), one = Ops::broadcast(1.0);
+    const V negligible = Ops::broadcast(libm.exp_negligible_below), minus_inf = Ops::broadcast(-__builtin_inf());
     alignas(64) double first_arg[L], second_arg[L], first_term[L], second_term[L], sum[L], log_sum[L];
     for (std::size_t j = 1; j <= p.m; ++j) {
         V mu[Vectors];
@@ -43,8 +44,14 @@ void soft_row(const rc::distances::soft_dtw_lanes::RowProblem& p) {
             // The two neighbours whose terms are not the minimum's exact 1.
             const V first = Ops::blend(left_is_min[v], m1, other);
             const V second = Ops::blend(left_is_min[v], other, left);
-            Ops::storeu(first_arg + v * W, Ops::div(Ops::sub(mu[v], first), g));
-            Ops::storeu(second_arg + v * W, Ops::div(Ops::sub(mu[v], second), g));
+            const V a_p = Ops::div(Ops::sub(mu[v], first), g), a_q = Ops::div(Ops::sub(mu[v], second), g);
+            // Terms too small to matter become exp(-inf) = 0, which costs no call (see
+            // soft_dtw.cpp): each on its own when the sum is (1 + e_p) + e_q, only both together
+            // when it is (e_p + e_q) + 1.
+            const M tiny_p = Ops::lt(a_p, negligible), tiny_q = Ops::lt(a_q, negligible);
+            const V skip_p = Ops::blend(tiny_p, minus_inf, a_p), skip_q = Ops::blend(tiny_q, minus_inf, a_q);
+            Ops::storeu(first_arg + v * W, Ops::blend(left_is_min[v], Ops::blend(tiny_q, skip_p, a_p), skip_p));
+            Ops::storeu(second_arg + v * W, Ops::blend(left_is_min[v], Ops::blend(tiny_p, skip_q, a_q), skip_q));
         }
         for (std::size_t k = 0; k < L; ++k) first_term[k] = libm.exp_or_zero(first_arg[k]);
         for (std::size_t k = 0; k < L; ++k) second_term[k] = libm.exp_or_zero(second_arg[k]);
