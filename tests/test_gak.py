@@ -91,6 +91,17 @@ def test_cdist_entries_equal_gak(data, nx, ny, sx, sy, d, sigma):
         raise AssertionError(f"unexpected internal failure: {e}") from None
 
 
+@settings(max_examples=60, deadline=None)
+@given(st.data(), st.integers(0, 7), st.integers(0, 6), st.integers(1, 2), sigmas)
+def test_cdist_of_a_set_with_itself_equals_the_full_computation(data, count, length, d, sigma):
+    # The same view on both sides takes the symmetric shortcut; a copy does not.
+    x = data.draw(arrays((count, length, d)))
+    try:
+        assert_same_array(_rust_core.cdist_gak(x, x, sigma), _rust_core.cdist_gak(x, x.copy(), sigma))
+    except PanicException as e:
+        raise AssertionError(f"unexpected internal failure: {e}") from None
+
+
 def test_cdist_of_a_set_with_itself_has_unit_diagonal():
     x = np.random.default_rng(5).standard_normal((4, 6, 2))
     square = _rust_core.cdist_gak(x, x, 1.5)

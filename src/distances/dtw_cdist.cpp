@@ -17,31 +17,10 @@ using dtw_detail::Span;
 using dtw_lanes::LaneKernels;
 using dtw_lanes::LaneProblem;
 
-bool same_view(const SeriesSet& a, const SeriesSet& b) noexcept {
-    for (std::size_t axis = 0; axis < 3; ++axis)
-        if (a.extent(axis) != b.extent(axis) || a.byte_stride(axis) != b.byte_stride(axis)) return false;
-    return a.data() == b.data();
-}
-
-// The columns of row i that the row computes. Normally all of them. When x and y are the same
-// view, dtw(x_i, x_j) and dtw(x_j, x_i) are equal, NaN for NaN (equal lengths make the band
-// |j - i| <= r exactly symmetric, (a - b)^2 = (b - a)^2, and the NaN-ignoring minimum of up
-// and left does not depend on their order, the values never being -0.0), so each unordered
-// pair is computed once: row i
-// takes the columns i, i + 1, ... i + n/2 (modulo n; for even n the pair n/2 apart only in the
-// first half of the rows). Every row then has the same amount of work, and the rest of the
-// matrix is mirrored afterwards.
-struct RowColumns {
-    std::size_t row, total;
-    bool half;
-
-    std::size_t count() const noexcept {
-        if (!half) return total;
-        const std::size_t middle = total / 2;
-        return total % 2 == 1 || row < middle ? middle + 1 : middle;
-    }
-    std::size_t operator[](std::size_t k) const noexcept { return half ? (row + k) % total : k; }
-};
+// When x and y are the same view, dtw(x_i, x_j) and dtw(x_j, x_i) are equal, NaN for NaN (equal
+// lengths make the band |j - i| <= r exactly symmetric, (a - b)^2 = (b - a)^2, and the
+// NaN-ignoring minimum of up and left does not depend on their order, the values never being
+// -0.0), so each unordered pair is computed once (see RowColumns).
 
 // Interleaves one series into lane `lane` of `lanes`: element (u, k) at (u * d + k) * lanes + lane.
 bool pack_lane(const Series& s, std::size_t d, std::size_t lane, std::size_t lanes, double* out) noexcept {
@@ -139,12 +118,7 @@ Matrix<double> cdist_dtw(const SeriesSet& x, const SeriesSet& y, BandRadius radi
     const auto spans = dtw_detail::band_spans(n, m, radius);
     const Problem problem{x, y, n, m, d, spans.data(), dtw_detail::lane_kernels(), same_view(x, y)};
     auto result = pairwise_rows(n_x, n_y, [&](std::size_t i, double* out) { fill_row(problem, i, out); });
-    if (problem.symmetric) {
-        for (std::size_t i = 0; i < n_x; ++i) {
-            const RowColumns columns{i, n_x, true};
-            for (std::size_t k = 1; k < columns.count(); ++k) result(columns[k], i) = result(i, columns[k]);
-        }
-    }
+    if (problem.symmetric) mirror_half_rows(result);
     return result;
 }
 

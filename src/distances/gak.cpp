@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "distances/cost.hpp"
 #include "distances/cost_rows.hpp"
@@ -242,14 +243,24 @@ Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
         SweepRows sweep(s.extent(0));
         return sweep_of.self(s, rule, sweep);
     };
+    // A set against itself: its self-similarities serve for both sides, and, the kernel sum
+    // being symmetric to the bit (as for the self-similarities; only the payload of a NaN could
+    // tell the two orders apart), each unordered pair is swept once.
+    const bool symmetric = same_view(x, y);
     const auto dx = pool::parallel_map(x.extent(0), [&](std::size_t i) { return self_similarity(x[i]); });
-    const auto dy = pool::parallel_map(y.extent(0), [&](std::size_t j) { return self_similarity(y[j]); });
+    const auto dy = symmetric ? std::vector<double>{}
+                              : pool::parallel_map(y.extent(0), [&](std::size_t j) { return self_similarity(y[j]); });
+    const std::vector<double>& dy_or_dx = symmetric ? dx : dy;
     fill_rows(result, [&](std::size_t i, double* row) {
         const Series xi = x[i];
         SweepRows sweep(y.extent(1));
-        for (std::size_t j = 0; j < dy.size(); ++j)
-            row[j] = normalized(sweep_of.pair(xi, y[j], rule, sweep), dx[i], dy[j]);
+        const RowColumns columns{i, y.extent(0), symmetric};
+        for (std::size_t k = 0; k < columns.count(); ++k) {
+            const std::size_t j = columns[k];
+            row[j] = normalized(sweep_of.pair(xi, y[j], rule, sweep), dx[i], dy_or_dx[j]);
+        }
     });
+    if (symmetric) mirror_half_rows(result);
     return result;
 }
 

@@ -32,6 +32,37 @@ Matrix<double> pairwise_rows(std::size_t n_x, std::size_t n_y, FillRow&& fill_ro
     return result;
 }
 
+// Whether two sets are the same view of the same memory: then a symmetric measure needs only
+// one of the entries [i][j] and [j][i].
+inline bool same_view(const SeriesSet& a, const SeriesSet& b) noexcept {
+    for (std::size_t axis = 0; axis < 3; ++axis)
+        if (a.extent(axis) != b.extent(axis) || a.byte_stride(axis) != b.byte_stride(axis)) return false;
+    return a.data() == b.data();
+}
+
+// The columns of row i that the row computes: all of them, or, for a symmetric measure of a set
+// against itself (`half`), the columns i, i + 1, ... i + n/2 (modulo n; for even n the pair n/2
+// apart only in the first half of the rows), so each unordered pair is computed once and every
+// row has the same amount of work. mirror_half_rows fills in the rest afterwards.
+struct RowColumns {
+    std::size_t row, total;
+    bool half;
+
+    std::size_t count() const noexcept {
+        if (!half) return total;
+        const std::size_t middle = total / 2;
+        return total % 2 == 1 || row < middle ? middle + 1 : middle;
+    }
+    std::size_t operator[](std::size_t k) const noexcept { return half ? (row + k) % total : k; }
+};
+
+inline void mirror_half_rows(Matrix<double>& result) noexcept {
+    for (std::size_t i = 0; i < result.rows; ++i) {
+        const RowColumns columns{i, result.rows, true};
+        for (std::size_t k = 1; k < columns.count(); ++k) result(columns[k], i) = result(i, columns[k]);
+    }
+}
+
 // Entry [i][j] = pair(x_i, y_j), one pair after the other in increasing j.
 template <class PairKernel>
 Matrix<double> pairwise_matrix(const SeriesSet& x, const SeriesSet& y, PairKernel&& pair) {
