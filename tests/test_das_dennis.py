@@ -37,7 +37,7 @@ def test_matches_reference_bit_for_bit(n_dim, n_partitions):
     assert_same_array(das_dennis(n_dim, n_partitions), reference(n_dim, n_partitions))
 
 
-@pytest.mark.parametrize(("n_dim", "n_partitions"), [(8, 12), (3, 1000), (12, 5)])
+@pytest.mark.parametrize(("n_dim", "n_partitions"), [(8, 12), (3, 1000), (12, 5), (2, 70_000)])
 def test_larger_sets_are_every_split_once_in_lexicographic_order(n_dim, n_partitions):
     # Sizes beyond the plain-Python reference: check the defining properties instead.
     result = das_dennis(n_dim, n_partitions)

@@ -30,18 +30,23 @@ namespace {
 // depth-first enumeration that hands out the smallest numerator first; because k/P grows
 // with k, it is also ascending lexicographic order of the coordinates, so no sort is needed.
 void write_directions(std::size_t dims, std::uint64_t units, double* out) {
-    // k/P for every possible numerator: each coordinate is exactly that one division.
-    std::vector<double> fraction(units + 1);
+    // Each coordinate is exactly the one division k/P. A table of them saves the divisions when
+    // it is small; with many partitions (few dimensions) it would rival the result in size.
+    constexpr std::uint64_t kMaxTable = std::uint64_t{1} << 16;
     const double denominator = static_cast<double>(units);
-    for (std::uint64_t k = 0; k <= units; ++k) fraction[k] = static_cast<double>(k) / denominator;
+    std::vector<double> table(units < kMaxTable ? units + 1 : 0);
+    for (std::uint64_t k = 0; k < table.size(); ++k) table[k] = static_cast<double>(k) / denominator;
+    auto fraction = [&](std::uint64_t k) {
+        return table.empty() ? static_cast<double>(k) / denominator : table[k];
+    };
 
     // The free numerators are the first dims - 1; the last one takes what is left.
     const std::size_t free = dims - 1;
     std::vector<std::uint64_t> numerator(free, 0);
     std::uint64_t given = 0;  // sum of the free numerators
     for (;;) {
-        for (std::size_t i = 0; i < free; ++i) out[i] = fraction[numerator[i]];
-        out[free] = fraction[units - given];
+        for (std::size_t i = 0; i < free; ++i) out[i] = fraction(numerator[i]);
+        out[free] = fraction(units - given);
         out += dims;
         // Lexicographic successor among free numerators whose sum stays within P.
         if (given < units) {
