@@ -96,8 +96,8 @@ PATH_GAMMAS = (0.7, 0.01, 1e-3, -0.4, 0.0)
 
 def path_sets():
     rng = np.random.default_rng(3)
-    x, y = rng.normal(size=(3, 9, 2)), rng.normal(size=(17, 11, 2)) * 3.0
-    y[5, 4, 0], y[9, 0, 1], x[2, 7, 1] = np.nan, np.inf, -np.inf
+    x, y = rng.normal(size=(3, 9, 2)), rng.normal(size=(31, 11, 2)) * 3.0  # 16 + 8 + 4 + 3
+    y[5, 4, 0], y[9, 0, 1], y[20, 3, 0], y[26, 8, 1], x[2, 7, 1] = np.nan, np.inf, np.nan, -np.inf, -np.inf
     return x, y
 
 
@@ -114,7 +114,7 @@ def test_every_simd_and_libm_path_matches_the_reference(simd, libm):
     # Each path in its own process: both choices are read once per process.
     env = dict(os.environ, RC_SIMD=simd, RC_LIBM=libm)
     output = subprocess.run([sys.executable, "-c", PATH_SCRIPT], env=env, capture_output=True, text=True, check=True)
-    actual = np.frombuffer(bytes.fromhex(output.stdout), dtype=np.float64).reshape(len(PATH_GAMMAS), 3, 17)
+    actual = np.frombuffer(bytes.fromhex(output.stdout), dtype=np.float64).reshape(len(PATH_GAMMAS), 3, 31)
     x, y = path_sets()
     for k, gamma in enumerate(PATH_GAMMAS):
         assert_same_array(actual[k].copy(), [[reference_soft_dtw(p, q, gamma) for q in y] for p in x])

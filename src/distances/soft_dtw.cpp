@@ -210,12 +210,12 @@ void soft_dtw_row_block(const Series& x, std::size_t first, const Series& y, con
 
 constexpr std::size_t kScalarLanes = 4;  // pairs per group of the cell-by-cell sweep
 
-// The SIMD row kernel of the process's instruction set, or null where there is none. The calls
-// bound this kernel, not the vector width, so AVX-512 machines run the AVX2 kernel.
-soft_dtw_lanes::RowKernel row_kernel() noexcept {
+// The SIMD row kernels of the process's instruction set, or null where there are none. The calls
+// bound these kernels, not the vector width, so AVX-512 machines run the AVX2 ones.
+const soft_dtw_lanes::RowKernels* row_kernels() noexcept {
 #if defined(__x86_64__)
-    static const soft_dtw_lanes::RowKernel chosen =
-        simd_level() == SimdLevel::scalar ? soft_dtw_lanes::kSse2RowKernel : soft_dtw_lanes::kAvx2RowKernel;
+    static const soft_dtw_lanes::RowKernels* const chosen =
+        simd_level() == SimdLevel::scalar ? &soft_dtw_lanes::kSse2RowKernels : &soft_dtw_lanes::kAvx2RowKernels;
     return chosen;
 #else
     return nullptr;
@@ -263,29 +263,34 @@ void soft_dtw_scalar_group(const Series& x, const Series* ys, const CellRule& ru
     });
 }
 
-// Row i of the matrix, x against every series of y: groups of the SIMD row kernel's width (when
-// gamma lets the minimum's term be 1), then scalar groups of kScalarLanes pairs, then the few
-// remaining ones together, all in one workspace.
+// Row i of the matrix, x against every series of y: groups as wide as the SIMD row kernels take
+// (when gamma lets the minimum's term be 1), widest first, then scalar groups of kScalarLanes
+// pairs, then the few remaining ones together, all in one workspace.
 void soft_dtw_row(const Series& x, const SeriesSet& y, const CellRule& rule, double* row) {
-    constexpr std::size_t kSimdLanes = soft_dtw_lanes::kLanes;
+    using soft_dtw_lanes::RowKernels;
+    constexpr std::size_t kWidest = RowKernels::kWidths[0];
     const std::size_t count = y.extent(0), m = y.extent(1);
     if (x.extent(0) == 0 || m == 0) {
         std::fill(row, row + count, empty_alignment(x.extent(0), m));
         return;
     }
-    const soft_dtw_lanes::RowKernel simd = rule.skip_min_term && count >= kSimdLanes ? row_kernel() : nullptr;
-    const std::size_t widest = simd != nullptr ? kSimdLanes : kScalarLanes;
+    const RowKernels* simd = rule.skip_min_term ? row_kernels() : nullptr;
     // (3m + 2) doubles per lane, for the widest group.
-    auto workspace = Buffer<double>::uninitialized(checked_mul(checked_add(checked_mul(m, 3), 2), widest));
-    std::array<Series, kSimdLanes> group;
+    auto workspace = Buffer<double>::uninitialized(
+        checked_mul(checked_add(checked_mul(m, 3), 2), simd != nullptr ? std::min(count, kWidest) : kScalarLanes));
+    std::array<Series, kWidest> group;
     std::size_t j = 0;
     if (simd != nullptr) {
-        for (; j + kSimdLanes <= count; j += kSimdLanes) {
-            for (std::size_t k = 0; k < kSimdLanes; ++k) group[k] = y[j + k];
-            soft_dtw_group(x, group.data(), kSimdLanes, workspace.data(), row + j,
-                           [&](const double* prev, double* cur, const double* cost) {
-                               simd({prev, cur, cost, m, rule.gamma, &rule.libm});
-                           });
+        for (std::size_t w = 0; w < std::size(RowKernels::kWidths); ++w) {
+            const std::size_t lanes = RowKernels::kWidths[w];
+            const soft_dtw_lanes::RowKernel kernel = simd->by_width[w];
+            for (; j + lanes <= count; j += lanes) {
+                for (std::size_t k = 0; k < lanes; ++k) group[k] = y[j + k];
+                soft_dtw_group(x, group.data(), lanes, workspace.data(), row + j,
+                               [&](const double* prev, double* cur, const double* cost) {
+                                   kernel({prev, cur, cost, m, rule.gamma, &rule.libm});
+                               });
+            }
         }
     }
     for (; j + kScalarLanes <= count; j += kScalarLanes) {

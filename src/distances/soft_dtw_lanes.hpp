@@ -10,12 +10,8 @@
 
 namespace rc::distances::soft_dtw_lanes {
 
-// Pairs per row kernel call, on every instruction set: enough independent exp and log calls per
-// column that the processor always has some to run while others wait for their arguments.
-constexpr std::size_t kLanes = 16;
-
-// One row i of the accumulated matrices of kLanes pairs that share a row of x. Arrays are
-// interleaved: element [j] of pair k is at j * kLanes + k.
+// One row i of the accumulated matrices of several pairs (the kernel's lane count) that share a
+// row of x. Arrays are interleaved: element [j] of pair k is at j * lanes + k.
 struct RowProblem {
     const double* above;  // R[i - 1][0..m]
     double* row;          // R[i][0..m]; entries [0] of every pair are already set
@@ -27,12 +23,19 @@ struct RowProblem {
 
 using RowKernel = void (*)(const RowProblem&);
 
+// Kernels for groups of 16, 8 and 4 pairs, on every instruction set: the more independent exp
+// and log calls a column holds, the more the processor overlaps, so wide groups come first.
+struct RowKernels {
+    static constexpr std::size_t kWidths[] = {16, 8, 4};
+    RowKernel by_width[3];
+};
+
 // The cell by the literal three-term formula, for a lane whose minimum is not finite. Defined
 // in soft_dtw.cpp, compiled for the baseline.
 double literal_cell(double up, double diag, double left, double cost, double gamma, const LibmEntry& libm) noexcept;
 
 // Defined in the instruction-set files; the AVX2 one is only read after a run-time CPU check.
-extern const RowKernel kSse2RowKernel;
-extern const RowKernel kAvx2RowKernel;
+extern const RowKernels kSse2RowKernels;
+extern const RowKernels kAvx2RowKernels;
 
 }  // namespace rc::distances::soft_dtw_lanes

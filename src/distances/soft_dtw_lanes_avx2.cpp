@@ -1,4 +1,4 @@
-// Soft-DTW lane kernel for AVX2 (also used on AVX-512 machines): four vectors of 4 pairs.
+// Soft-DTW lane kernels for AVX2 (also used on AVX-512 machines): vectors of 4 pairs.
 #include <immintrin.h>
 
 #include <cstddef>
@@ -40,6 +40,6 @@ struct Avx2 {
 
 namespace rc::distances::soft_dtw_lanes {
 
-const RowKernel kAvx2RowKernel = soft_row<Avx2>;
+const RowKernels kAvx2RowKernels{{soft_row<Avx2, 16>, soft_row<Avx2, 8>, soft_row<Avx2, 4>}};
 
 }  // namespace rc::distances::soft_dtw_lanes

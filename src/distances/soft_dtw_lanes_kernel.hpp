@@ -1,4 +1,4 @@
-// One row of the soft-DTW recurrence for kLanes pairs at once, one pair per SIMD lane.
+// One row of the soft-DTW recurrence for L pairs at once, one pair per SIMD lane.
 // Included only by the instruction-set files, after soft_dtw_lanes.hpp and inside their
 // anonymous namespace (no include guard, no includes). Each lane performs the scalar cell of
 // soft_dtw.cpp on its own pair: the same comparisons and selections, the same divisions, the
@@ -15,11 +15,11 @@
 // lane by lane, not_finite(a), the bit set of lanes that hold an infinity or NaN, and
 // gather(p), the vector of p[0..lanes) loaded lane by lane.
 
-template <class Ops>
+template <class Ops, std::size_t L>
 void soft_row(const rc::distances::soft_dtw_lanes::RowProblem& p) {
     using V = typename Ops::V;
     using M = typename Ops::M;
-    constexpr std::size_t W = Ops::lanes, L = rc::distances::soft_dtw_lanes::kLanes, Vectors = L / W;
+    constexpr std::size_t W = Ops::lanes, Vectors = L / W;
     static_assert(Vectors * W == L);
     const rc::LibmEntry& libm = *p.libm;
     const double gamma = p.gamma;

@@ -1,4 +1,4 @@
-// Soft-DTW lane kernel for the x86-64 baseline: eight vectors of 2 pairs.
+// Soft-DTW lane kernels for the x86-64 baseline: vectors of 2 pairs.
 #include <emmintrin.h>
 
 #include <cstddef>
@@ -39,6 +39,6 @@ struct Sse2 {
 
 namespace rc::distances::soft_dtw_lanes {
 
-const RowKernel kSse2RowKernel = soft_row<Sse2>;
+const RowKernels kSse2RowKernels{{soft_row<Sse2, 16>, soft_row<Sse2, 8>, soft_row<Sse2, 4>}};
 
 }  // namespace rc::distances::soft_dtw_lanes
