@@ -98,12 +98,18 @@ def path_sets():
     rng = np.random.default_rng(3)
     x, y = rng.normal(size=(3, 9, 2)), rng.normal(size=(31, 11, 2)) * 3.0  # 16 + 8 + 4 + 3
     y[5, 4, 0], y[9, 0, 1], y[20, 3, 0], y[26, 8, 1], x[2, 7, 1] = np.nan, np.inf, np.nan, -np.inf, -np.inf
-    return x, y
+    # Single pairs whose rows run in strips of 16, 8 and 4 (plus 3 left over), against series as
+    # long as the widest strip, shorter than it, and of one step.
+    long_x = rng.normal(size=(31, 2)) * 2.0
+    pairs = [(long_x, b) for b in (y[0], y[1, :2], y[2, :1], y[5], y[9], rng.normal(size=(16, 2)))]
+    pairs += [(long_x[:k], y[3]) for k in (1, 4, 8, 16, 17)]
+    return x, y, pairs
 
 
 PATH_SCRIPT = "import sys, numpy as np, _rust_core\n" + inspect.getsource(path_sets) + f"""
-x, y = path_sets()
+x, y, pairs = path_sets()
 out = [_rust_core.cdist_soft_dtw(x, y, gamma) for gamma in {PATH_GAMMAS!r}]
+out += [np.array([_rust_core.soft_dtw(a, b, gamma) for a, b in pairs]) for gamma in {PATH_GAMMAS!r}]
 sys.stdout.write(b"".join(m.tobytes() for m in out).hex())
 """
 
@@ -114,7 +120,10 @@ def test_every_simd_and_libm_path_matches_the_reference(simd, libm):
     # Each path in its own process: both choices are read once per process.
     env = dict(os.environ, RC_SIMD=simd, RC_LIBM=libm)
     output = subprocess.run([sys.executable, "-c", PATH_SCRIPT], env=env, capture_output=True, text=True, check=True)
-    actual = np.frombuffer(bytes.fromhex(output.stdout), dtype=np.float64).reshape(len(PATH_GAMMAS), 3, 31)
-    x, y = path_sets()
+    values = np.frombuffer(bytes.fromhex(output.stdout), dtype=np.float64)
+    x, y, pairs = path_sets()
+    matrices = values[: len(PATH_GAMMAS) * 3 * 31].reshape(len(PATH_GAMMAS), 3, 31)
+    singles = values[len(PATH_GAMMAS) * 3 * 31 :].reshape(len(PATH_GAMMAS), len(pairs))
     for k, gamma in enumerate(PATH_GAMMAS):
-        assert_same_array(actual[k].copy(), [[reference_soft_dtw(p, q, gamma) for q in y] for p in x])
+        assert_same_array(matrices[k].copy(), [[reference_soft_dtw(p, q, gamma) for q in y] for p in x])
+        assert_same_array(singles[k].copy(), [reference_soft_dtw(a, b, gamma) for a, b in pairs])

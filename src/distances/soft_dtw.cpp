@@ -310,20 +310,37 @@ void soft_dtw_row(const Series& x, const SeriesSet& y, const CellRule& rule, dou
 }  // namespace
 
 double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
+    using soft_dtw_lanes::RowKernels;
+    constexpr std::size_t kWidest = RowKernels::kWidths[0];
     check_feature_counts(x, y);
     const std::size_t n = x.extent(0), m = y.extent(0);
     if (n == 0 || m == 0) return empty_alignment(n, m);
     const CellRule rule(gamma);
-    // One allocation: kRowsInFlight + 1 rows of R, then kRowsInFlight rows of costs.
+    const RowKernels* simd = rule.skip_min_term ? row_kernels() : nullptr;
+    // One allocation: kRowsInFlight + 1 rows of R, then the costs of a row block or of a strip.
     const std::size_t width = checked_add(m, 1);
-    auto storage = Buffer<double>::uninitialized(
-        checked_add(checked_mul(width, kRowsInFlight + 1), checked_mul(m, kRowsInFlight)));
+    const std::size_t cost_size =
+        simd != nullptr ? checked_mul(checked_add(m, kWidest), kWidest) : checked_mul(m, kRowsInFlight);
+    auto storage = Buffer<double>::uninitialized(checked_add(checked_mul(width, kRowsInFlight + 1), cost_size));
     std::array<double*, kRowsInFlight + 1> rows;
     for (std::size_t w = 0; w <= kRowsInFlight; ++w) rows[w] = storage.data() + w * width;
     double* cost = storage.data() + (kRowsInFlight + 1) * width;
     fill_first_row(rows[0], m);
 
     std::size_t i = 0;
+    if (simd != nullptr) {
+        // Strips of rows in SIMD lanes, widest first, with their costs skewed to match.
+        for (std::size_t w = 0; w < std::size(RowKernels::kWidths); ++w) {
+            const std::size_t lanes = RowKernels::kWidths[w];
+            for (; i + lanes <= n; i += lanes) {
+                std::fill(cost, cost + (m + lanes) * lanes, 0.0);
+                for (std::size_t r = 0; r < lanes; ++r) cost_row(x, i + r, y, cost + (r + 1) * lanes + r, lanes, m);
+                rows[1][0] = kInf;
+                simd->strip_by_width[w]({rows[0], rows[1], cost, m, rule.gamma, &rule.libm});
+                std::swap(rows[0], rows[1]);
+            }
+        }
+    }
     for (; i + kRowsInFlight <= n; i += kRowsInFlight) {
         soft_dtw_row_block<kRowsInFlight>(x, i, y, rule, rows.data(), cost);
         std::swap(rows[0], rows[kRowsInFlight]);

@@ -21,13 +21,26 @@ struct RowProblem {
     const LibmEntry* libm;
 };
 
-using RowKernel = void (*)(const RowProblem&);
+// Rows i0 + 1 .. i0 + lanes of the accumulated matrix of one pair, one row per lane.
+struct StripProblem {
+    const double* above;  // R[i0][0..m]
+    double* below;        // receives R[i0 + lanes][1..m]
+    const double* cost;   // skewed: cost[t * lanes + w] is the cost of row w's cell in column t - w
+                          // for t - w in [1, m]; (m + lanes) * lanes entries, the rest any value
+    std::size_t m;        // at least 1
+    double gamma;         // finite and non-zero: the minimum's own term is exactly 1
+    const LibmEntry* libm;
+};
 
-// Kernels for groups of 16, 8 and 4 pairs, on every instruction set: the more independent exp
-// and log calls a column holds, the more the processor overlaps, so wide groups come first.
+using RowKernel = void (*)(const RowProblem&);
+using StripKernel = void (*)(const StripProblem&);
+
+// Kernels for 16, 8 and 4 lanes, on every instruction set: the more independent exp and log
+// calls a column holds, the more the processor overlaps, so wide groups come first.
 struct RowKernels {
     static constexpr std::size_t kWidths[] = {16, 8, 4};
     RowKernel by_width[3];
+    StripKernel strip_by_width[3];
 };
 
 // The cell by the literal three-term formula, for a lane whose minimum is not finite. Defined

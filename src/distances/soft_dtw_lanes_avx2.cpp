@@ -29,6 +29,13 @@ struct Avx2 {
         return static_cast<unsigned>(
             _mm256_movemask_pd(_mm256_cmp_pd(magnitude, _mm256_set1_pd(__builtin_inf()), _CMP_NLT_UQ)));
     }
+    static V iota(double base) { return _mm256_set_pd(base + 3.0, base + 2.0, base + 1.0, base); }
+    // {carry[3], v[0], v[1], v[2]}: both rotated up one lane, lane 0 taken from the carry.
+    static V shift_in(V v, V carry) {
+        constexpr int rotate = _MM_SHUFFLE(2, 1, 0, 3);
+        return _mm256_blend_pd(_mm256_permute4x64_pd(v, rotate), _mm256_permute4x64_pd(carry, rotate), 0b0001);
+    }
+    static double last_lane(V v) { return _mm_cvtsd_f64(_mm_unpackhi_pd(_mm256_extractf128_pd(v, 1), _mm256_extractf128_pd(v, 1))); }
     static V gather(const double* p) {
         __m128d low = _mm_load_sd(p), high = _mm_load_sd(p + 2);
         asm("" : "+x"(low), "+x"(high));  // keeps the four loads apart
@@ -40,6 +47,7 @@ struct Avx2 {
 
 namespace rc::distances::soft_dtw_lanes {
 
-const RowKernels kAvx2RowKernels{{soft_row<Avx2, 16>, soft_row<Avx2, 8>, soft_row<Avx2, 4>}};
+const RowKernels kAvx2RowKernels{{soft_row<Avx2, 16>, soft_row<Avx2, 8>, soft_row<Avx2, 4>},
+                                   {soft_strip<Avx2, 16>, soft_strip<Avx2, 8>, soft_strip<Avx2, 4>}};
 
 }  // namespace rc::distances::soft_dtw_lanes

@@ -28,6 +28,10 @@ struct Sse2 {
         const V magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), a);
         return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpnlt_pd(magnitude, _mm_set1_pd(__builtin_inf()))));
     }
+    static V iota(double base) { return _mm_set_pd(base + 1.0, base); }
+    // {carry[1], v[0]}
+    static V shift_in(V v, V carry) { return _mm_shuffle_pd(carry, v, 0b01); }
+    static double last_lane(V v) { return _mm_cvtsd_f64(_mm_unpackhi_pd(v, v)); }
     static V gather(const double* p) {
         V low = _mm_load_sd(p);
         asm("" : "+x"(low));  // keeps the two loads apart
@@ -39,6 +43,7 @@ struct Sse2 {
 
 namespace rc::distances::soft_dtw_lanes {
 
-const RowKernels kSse2RowKernels{{soft_row<Sse2, 16>, soft_row<Sse2, 8>, soft_row<Sse2, 4>}};
+const RowKernels kSse2RowKernels{{soft_row<Sse2, 16>, soft_row<Sse2, 8>, soft_row<Sse2, 4>},
+                                   {soft_strip<Sse2, 16>, soft_strip<Sse2, 8>, soft_strip<Sse2, 4>}};
 
 }  // namespace rc::distances::soft_dtw_lanes
