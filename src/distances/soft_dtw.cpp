@@ -19,10 +19,13 @@
 
 // A cell costs two exp calls and one log call and depends on its left neighbour, so a plain
 // row sweep waits for the whole latency of those calls at every step. Both entry points keep
-// several independent cells next to each other in program order, for the processor to overlap:
-// soft_dtw_pair sweeps a few rows at once, each row one column behind the row above it, and
-// cdist_soft_dtw sweeps several pairs of a matrix row in lock-step. Every cell is computed by
-// the same scalar sequence either way, and only a few rows of each accumulated matrix are kept.
+// many independent cells side by side, for the processor to overlap their calls:
+// soft_dtw_pair sweeps strips of rows, each row one column behind the row above it, and
+// cdist_soft_dtw sweeps groups of pairs of a matrix row in lock-step. Where the instruction set
+// allows (and gamma lets the minimum's term be 1) those cells sit in SIMD lanes
+// (soft_dtw_lanes_kernel.hpp); the few left over, and every cell of an unusual gamma, go
+// through the scalar cells below. Every cell is computed by the same scalar sequence either way,
+// and only a few rows of each accumulated matrix are kept.
 
 namespace rc::distances {
 namespace {
@@ -165,7 +168,7 @@ void fill_first_row(double* row, std::size_t m) {
     std::fill(row + 1, row + m + 1, kInf);
 }
 
-// --- one pair, several rows in flight ---------------------------------------------------------
+// --- one pair, the rows that the SIMD strips leave ----------------------------------------------
 
 constexpr std::size_t kRowsInFlight = 4;
 
