@@ -161,3 +161,17 @@ def test_every_simd_and_libm_path_matches_the_reference(simd, libm):
     x, y = path_sets()
     for k, sigma in enumerate(PATH_SIGMAS):
         assert_same_array(actual[k].copy(), reference_cdist_gak(x, y, sigma))
+
+
+def test_series_too_wide_to_copy_read_their_features_in_place():
+    # 5 steps of 2**20 features exceed the copy the sweeps keep for vectorised costs; such series
+    # are read in place. Every cost is 2**20 exactly (ones against zeros), as for one feature
+    # 1024 apart, so the results must equal those of the narrow stand-ins.
+    wide_x, wide_y = np.broadcast_to(0.0, (3, 2**20)), np.broadcast_to(1.0, (5, 2**20))
+    narrow_x, narrow_y = np.zeros((3, 1)), np.full((5, 1), 1024.0)
+    sigma = 1000.0
+    assert_same_float(
+        _rust_core.unnormalized_gak_py(wide_x, wide_y, sigma), reference_unnormalized_gak(narrow_x, narrow_y, sigma)
+    )
+    assert_same_float(_rust_core.gak(wide_y, wide_x, sigma), reference_gak(narrow_y, narrow_x, sigma))
+    assert_same_array(_rust_core.cdist_gak(wide_y[None], wide_x[None], sigma), [[reference_gak(narrow_y, narrow_x, sigma)]])

@@ -51,20 +51,27 @@ inline double gak_cell(double left, double up, double diag, double kernel) noexc
     return ((left + up) + diag) * kernel;
 }
 
-// Working rows of sweeps over series of at most `columns` time steps, in one allocation that a
-// row of cdist_gak reuses for all its pairs: kRowsInFlight + 1 rows of R (the row above a block,
-// then the block's rows) and the block's local kernels.
+// Working rows of sweeps over series of at most `columns` time steps and d features, in one
+// allocation that a row of cdist_gak reuses for all its pairs: kRowsInFlight + 1 rows of R (the
+// row above a block, then the block's rows), the block's local kernels, and the other series'
+// features laid out for cost_row_transposed, unless that copy would be large (then costs are
+// read from the series directly).
 struct SweepRows {
+    static constexpr std::size_t kMaxFeatureCopy = std::size_t{1} << 22;  // doubles
+
     Buffer<double> storage;
     std::size_t columns;
     std::array<double*, kRowsInFlight + 1> rows;
-    double* kernels;  // row w of a block at kernels + w * columns
+    double* kernels;   // row w of a block at kernels + w * columns
+    double* features;  // null when not kept
 
-    explicit SweepRows(std::size_t max_columns)
-        : storage(Buffer<double>::uninitialized(checked_mul(checked_add(max_columns, 1), 2 * kRowsInFlight + 1))),
+    SweepRows(std::size_t max_columns, std::size_t d)
+        : storage(Buffer<double>::uninitialized(
+              checked_add(checked_mul(checked_add(max_columns, 1), 2 * kRowsInFlight + 1), feature_copy(max_columns, d)))),
           columns(max_columns) {
         for (std::size_t w = 0; w <= kRowsInFlight; ++w) rows[w] = storage.data() + w * (max_columns + 1);
         kernels = rows[kRowsInFlight] + max_columns + 1;
+        features = feature_copy(max_columns, d) > 0 ? kernels + kRowsInFlight * (max_columns + 1) : nullptr;
     }
 
     // Row 0 of R for a sweep of m columns: R[0][0] = 1, then zeros.
@@ -73,6 +80,24 @@ struct SweepRows {
         rows[0][0] = 1.0;
     }
     double* kernel_row(std::size_t w) noexcept { return kernels + w * columns; }
+
+    // Lays out the first d features of the series that the next cost rows read.
+    void keep_features(const Series& other, std::size_t d) noexcept {
+        if (features != nullptr) transpose_features(other, d, features);
+    }
+    // Row i of x's costs against the first `count` steps of `other`, the series last handed to
+    // keep_features.
+    void cost_row(const Series& x, std::size_t i, const Series& other, std::size_t count, double* out) const noexcept {
+        if (features != nullptr)
+            cost_row_transposed(x, i, features, other.extent(0), count, out);
+        else
+            distances::cost_row(x, i, other, out, 1, count);
+    }
+
+private:
+    static std::size_t feature_copy(std::size_t columns, std::size_t d) noexcept {
+        return d > 0 && columns <= kMaxFeatureCopy / d ? columns * d : 0;
+    }
 };
 
 // Rows first..first+Rows-1 of x against all of y, that is rows first+1.. of R: rows[0] holds the
@@ -83,7 +108,7 @@ void gak_row_block(const Series& x, std::size_t first, const Series& y, const Ke
     const std::size_t m = y.extent(0);
     double* const* rows = sweep.rows.data();
     for (std::size_t w = 0; w < Rows; ++w) {
-        cost_row(x, first + w, y, sweep.kernel_row(w), 1, m);
+        sweep.cost_row(x, first + w, y, m, sweep.kernel_row(w));
         local_kernels(sweep.kernel_row(w), m, rule);
         rows[w + 1][0] = 0.0;
     }
@@ -110,6 +135,7 @@ double gak_sum(const Series& x, const Series& y, const KernelRule& rule, SweepRo
     const std::size_t n = x.extent(0), m = y.extent(0);
     if (n == 0 || m == 0) return empty_alignment_sum(n, m);
     sweep.start(m);
+    sweep.keep_features(y, x.extent(1));
     std::size_t i = 0;
     for (; i + kRowsInFlight <= n; i += kRowsInFlight) {
         gak_row_block<kRowsInFlight>(x, i, y, rule, sweep);
@@ -129,7 +155,7 @@ void self_row_block(const Series& x, std::size_t first, const KernelRule& rule, 
     double* const* rows = sweep.rows.data();
     for (std::size_t w = 0; w < Rows; ++w) {
         // Row i of R needs the local kernels of columns [0, i).
-        cost_row(x, first + w, x, sweep.kernel_row(w), 1, first + w + 1);
+        sweep.cost_row(x, first + w, x, first + w + 1, sweep.kernel_row(w));
         local_kernels(sweep.kernel_row(w), first + w + 1, rule);
         rows[w + 1][0] = 0.0;
     }
@@ -163,6 +189,7 @@ void self_row_block(const Series& x, std::size_t first, const KernelRule& rule, 
 double self_gak(const Series& x, const KernelRule& rule, SweepRows& sweep) {
     const std::size_t n = x.extent(0);
     sweep.start(n);
+    sweep.keep_features(x, x.extent(1));
     std::size_t i = 0;
     for (; i + kRowsInFlight <= n; i += kRowsInFlight) {
         self_row_block<kRowsInFlight>(x, i, rule, sweep);
@@ -219,13 +246,14 @@ inline double normalized(double kxy, double kxx, double kyy) noexcept { return k
 double unnormalized_gak_impl(const Series& x, const Series& y, double sigma) {
     if (x.extent(0) == 0 || y.extent(0) == 0) return empty_alignment_sum(x.extent(0), y.extent(0));
     const KernelRule rule(sigma);
-    SweepRows sweep(y.extent(0));
+    SweepRows sweep(y.extent(0), x.extent(1));
     return sweeps().pair(x, y, rule, sweep);
 }
 
 double gak(const Series& x, const Series& y, double sigma) {
     const KernelRule rule(sigma);
-    SweepRows sweep(std::max(x.extent(0), y.extent(0)));
+    // K(y, y) reads all of y's features, which may be more than x's.
+    SweepRows sweep(std::max(x.extent(0), y.extent(0)), std::max(x.extent(1), y.extent(1)));
     const Sweeps& sweep_of = sweeps();
     const double kxy = sweep_of.pair(x, y, rule, sweep);
     const double kxx = sweep_of.self(x, rule, sweep);
@@ -240,7 +268,7 @@ Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
     const KernelRule rule(sigma);
     const Sweeps& sweep_of = sweeps();
     auto self_similarity = [&](const Series& s) {
-        SweepRows sweep(s.extent(0));
+        SweepRows sweep(s.extent(0), s.extent(1));
         return sweep_of.self(s, rule, sweep);
     };
     // A set against itself: its self-similarities serve for both sides, and, the kernel sum
@@ -253,7 +281,7 @@ Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
     const std::vector<double>& dy_or_dx = symmetric ? dx : dy;
     fill_rows(result, [&](std::size_t i, double* row) {
         const Series xi = x[i];
-        SweepRows sweep(y.extent(1));
+        SweepRows sweep(y.extent(1), x.extent(2));
         const RowColumns columns{i, y.extent(0), symmetric};
         for (std::size_t k = 0; k < columns.count(); ++k) {
             const std::size_t j = columns[k];
