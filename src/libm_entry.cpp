@@ -3,6 +3,7 @@
 #include <math.h>
 
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -102,7 +103,13 @@ LibmEntry resolve() {
 }  // namespace
 
 const LibmEntry& libm_entry() noexcept {
-    static const LibmEntry entry = resolve();
+    static const LibmEntry entry = [] {
+        // The probes overflow and underflow on purpose; the caller's errno stays as it was.
+        const int saved_errno = errno;
+        const LibmEntry resolved = resolve();
+        errno = saved_errno;
+        return resolved;
+    }();
     return entry;
 }
 
