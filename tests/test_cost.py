@@ -1,3 +1,7 @@
+import os
+import subprocess
+import sys
+
 import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -85,3 +89,30 @@ def test_layouts_read_like_c_order(layout):
     expected = _rust_core.squared_euclidean_cost_matrix(x, y)
     assert_same_array(_rust_core.squared_euclidean_cost_matrix(relayout(x, layout), relayout(y, layout)), expected)
     assert_same_array(_rust_core.squared_euclidean_cost_matrix(x.T.copy().T, y[::-1][::-1]), expected)
+
+
+def test_series_too_wide_to_copy_are_read_in_place():
+    # 5 steps of 2**20 features exceed the feature copy the fast rows use (and the result), so y
+    # is read in place: ones against zeros, 2**20 features, every cell exactly 2**20.
+    x, y = np.broadcast_to(0.0, (1, 2**20)), np.broadcast_to(1.0, (5, 2**20))
+    assert_same_array(_rust_core.squared_euclidean_cost_matrix(x, y), np.full((1, 5), 2.0**20))
+
+
+SCALAR_SCRIPT = """
+import sys, numpy as np, _rust_core
+rng = np.random.default_rng(8)
+x, y = rng.normal(size=(37, 5)), rng.normal(size=(23, 6)) * 4.0
+x[3, 2], y[7, 4] = np.nan, np.inf
+sys.stdout.write(_rust_core.squared_euclidean_cost_matrix(x, y).tobytes().hex())
+"""
+
+
+def test_baseline_rows_match_the_reference():
+    # The default run may take the AVX2 rows; RC_SIMD=scalar takes the baseline ones.
+    env = dict(os.environ, RC_SIMD="scalar")
+    output = subprocess.run([sys.executable, "-c", SCALAR_SCRIPT], env=env, capture_output=True, text=True, check=True)
+    actual = np.frombuffer(bytes.fromhex(output.stdout), dtype=np.float64).reshape(37, 23)
+    rng = np.random.default_rng(8)
+    x, y = rng.normal(size=(37, 5)), rng.normal(size=(23, 6)) * 4.0
+    x[3, 2], y[7, 4] = np.nan, np.inf
+    assert_same_array(actual.copy(), np.array(cost_matrix(x.tolist(), y.tolist())))

@@ -1,5 +1,10 @@
 #include "distances/cost.hpp"
 
+#include <algorithm>
+
+#include "distances/cost_rows.hpp"
+#include "simd_level.hpp"
+
 namespace rc::distances {
 namespace {
 
@@ -26,6 +31,26 @@ void cost_row(const Series& x, std::size_t i, const Series& y, double* out) {
     for (; j < m; ++j) out[j] = squared_euclidean_cost(x, i, y, j);
 }
 
+// With y's features copied feature by feature, a row is d passes over its cells, each pass
+// adding one feature's squared differences: the loops run over the cells and vectorise, and
+// every cell still sums its features in increasing order from 0.0.
+void fill_from_features(const Series& x, const double* features, std::size_t m, Matrix<double>& cost) {
+    for (std::size_t i = 0; i < x.extent(0); ++i) cost_row_transposed(x, i, features, m, m, cost.row(i));
+}
+
+// The same compiled for AVX2 (flatten keeps everything it calls inside, so nothing shared with
+// baseline callers is compiled with those instructions), chosen at run time.
+#if defined(__x86_64__)
+[[gnu::flatten, gnu::target("avx2")]] void fill_from_features_avx2(const Series& x, const double* features,
+                                                                    std::size_t m, Matrix<double>& cost) {
+    fill_from_features(x, features, m, cost);
+}
+#endif
+
+// The copy of y's features is used when it is at most this many doubles, or no larger than the
+// result; otherwise y is read in place.
+constexpr std::size_t kMaxFeatureCopy = std::size_t{1} << 22;
+
 }  // namespace
 
 Matrix<double> squared_euclidean_cost_matrix_impl(const Series& x, const Series& y) {
@@ -33,6 +58,18 @@ Matrix<double> squared_euclidean_cost_matrix_impl(const Series& x, const Series&
     if (n == 0 || m == 0 || d == 0) return Matrix<double>::filled(n, m, 0.0);
     check_feature_counts(x, y);
     auto cost = Matrix<double>::uninitialized(n, m);
+    if (m <= std::max(kMaxFeatureCopy, n * m) / d) {
+        auto features = Buffer<double>::uninitialized(m * d);
+        transpose_features(y, d, features.data());
+#if defined(__x86_64__)
+        if (simd_level() != SimdLevel::scalar) {
+            fill_from_features_avx2(x, features.data(), m, cost);
+            return cost;
+        }
+#endif
+        fill_from_features(x, features.data(), m, cost);
+        return cost;
+    }
     // Row by row in memory order.
     for (std::size_t i = 0; i < n; ++i) cost_row(x, i, y, cost.row(i));
     return cost;
