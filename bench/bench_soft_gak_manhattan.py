@@ -5,6 +5,7 @@ Run directly: every worker count (and SIMD path, for Manhattan) is measured in a
 since the pool's size and the SIMD path are fixed on first use.
 
     .venv/bin/python bench/bench_soft_gak_manhattan.py [--workers 1 2] [--repeats 5]
+        [--simd default scalar] [--libm default public]
 """
 
 import argparse
@@ -26,7 +27,7 @@ def measure(repeats, quick):
     import _rust_core as rc
 
     rng = np.random.default_rng(7)
-    sets = 4 if quick else 8  # series per set in the cdist timings
+    sets = 4 if quick else 16  # series per set in the cdist timings
     manhattan_sets = 64 if quick else 256
     rows = []
     for d in FEATURES:
@@ -65,6 +66,8 @@ def main():
     parser.add_argument("--quick", action="store_true", help="smaller sets, for a fast look")
     parser.add_argument("--simd", nargs="+", default=["default"],
                         help="RC_SIMD values to measure (default = best supported path)")
+    parser.add_argument("--libm", nargs="+", default=["default"],
+                        help="RC_LIBM values to measure (public = the C library's errno-setting entries)")
     parser.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.child:
@@ -72,26 +75,29 @@ def main():
         return
 
     results = {}
-    configs = [(w, s) for w in args.workers for s in args.simd]
-    for workers, simd in configs:
+    configs = [(w, s, lm) for w in args.workers for s in args.simd for lm in args.libm]
+    for workers, simd, libm in configs:
         env = dict(os.environ, RAYON_NUM_THREADS=str(workers))
         env.pop("RC_SIMD", None)
+        env.pop("RC_LIBM", None)
         if simd != "default":
             env["RC_SIMD"] = simd
+        if libm != "default":
+            env["RC_LIBM"] = libm
         command = [sys.executable, __file__, "--child", "--repeats", str(args.repeats)]
         if args.quick:
             command.append("--quick")
         out = subprocess.run(command, env=env, check=True, capture_output=True, text=True).stdout
         for row in json.loads(out):
-            results[(row["name"], row["d"], workers, simd)] = row["ns"]
+            results[(row["name"], row["d"], workers, simd, libm)] = row["ns"]
 
     names = list(dict.fromkeys(key[0] for key in results))
     print(f"ns per cell (per element for manhattan), series length {LENGTH}: wall time / CPU time of all"
           " threads (= per core)")
-    print(f"{'function':<22}{'d':>3}" + "".join(f"{f'{w} worker(s) {s}':>22}" for w, s in configs))
+    print(f"{'function':<22}{'d':>3}" + "".join(f"{f'{w} worker(s) {s} {lm}':>30}" for w, s, lm in configs))
     for name in names:
         for d in FEATURES:
-            cells = "".join(f"{'{:.2f} / {:.2f}'.format(*results[(name, d, w, s)]):>22}" for w, s in configs)
+            cells = "".join(f"{'{:.2f} / {:.2f}'.format(*results[(name, d, *config)]):>30}" for config in configs)
             print(f"{name:<22}{d:>3}{cells}")
 
 
