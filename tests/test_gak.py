@@ -131,15 +131,15 @@ def test_cdist_results_do_not_depend_on_worker_count():
     assert len(outputs) == 1 and len(outputs.pop()) == 16 * (7 * 6 * 2 + 6 * 7)
 
 
-# Series long enough for several blocks of rows swept together (also of the self-similarity
-# triangles), with bandwidths whose kernels round to zero, overflowing sums, and NaN and
-# infinite features in some series.
+# Series long enough for several strips and blocks of rows swept together (also of the
+# self-similarity triangles), with bandwidths whose kernels round to zero, overflowing sums, and
+# NaN and infinite features in some series.
 PATH_SIGMAS = (1.3, 0.05, 7.0, -2.0)
 
 
 def path_sets():
     rng = np.random.default_rng(4)
-    x, y = rng.normal(size=(3, 13, 2)), rng.normal(size=(5, 11, 2)) * 2.0
+    x, y = rng.normal(size=(3, 27, 2)), rng.normal(size=(5, 11, 2)) * 2.0  # strips of 8 rows: 3, then 3 rows
     y[1, 4, 0], y[3, 0, 1], x[2, 7, 1] = np.nan, np.inf, -np.inf
     return x, y
 

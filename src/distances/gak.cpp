@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <utility>
 #include <vector>
 
 #include "distances/cost.hpp"
 #include "distances/cost_rows.hpp"
+#include "distances/gak_lanes.hpp"
 #include "distances/pairwise.hpp"
 #include "libm_entry.hpp"
 #include "simd_level.hpp"
@@ -15,11 +17,13 @@
 
 // A cell costs one exp call, which does not depend on the recurrence, and the recurrence
 // ((left + up) + diag) * kernel is a chain of two additions and a multiplication through
-// `left`. So the sweeps work in blocks of a few rows: first the local kernels of the whole
-// block, the exp calls back to back with the divisions around them in loops of their own (which
-// the compiler vectorises: each element takes the same operations), then the recurrence over the
-// block's rows with each row one column behind the row above it, so the rows' chains run side by
-// side. Every cell gets exactly the arithmetic of the plain row-by-row sweep.
+// `left`. So a pair is swept in strips of gak_lanes::kRows rows held in SIMD lanes, each row one
+// column behind the row above it (gak_lanes_kernel.hpp), and while one strip's recurrence runs,
+// the exp calls of the next strip run beside it. Rows left over, and the self-similarity
+// triangles, go in blocks of a few rows: first the block's local kernels (the divisions in loops
+// of their own, which vectorise element by element, and the exp calls back to back), then the
+// recurrence over the block's rows, skewed the same way so their chains run side by side. Every
+// cell gets exactly the arithmetic of the plain row-by-row sweep.
 
 namespace rc::distances {
 namespace {
@@ -29,12 +33,25 @@ constexpr std::size_t kRowsInFlight = 4;
 // 2 * sigma^2, computed as (sigma + sigma) * sigma.
 inline double kernel_denominator(double sigma) noexcept { return (sigma + sigma) * sigma; }
 
+// The SIMD strip kernel of the process's instruction set, or null where there is none.
+gak_lanes::StripKernel strip_kernel() noexcept {
+#if defined(__x86_64__)
+    static const gak_lanes::StripKernel chosen =
+        simd_level() == SimdLevel::scalar ? gak_lanes::kSse2Strip : gak_lanes::kAvx2Strip;
+    return chosen;
+#else
+    return nullptr;
+#endif
+}
+
 // What the sweeps of one call share.
 struct KernelRule {
     double denom;
     LibmEntry libm;
+    gak_lanes::StripKernel strip;
 
-    explicit KernelRule(double sigma) noexcept : denom(kernel_denominator(sigma)), libm(libm_entry()) {}
+    explicit KernelRule(double sigma) noexcept
+        : denom(kernel_denominator(sigma)), libm(libm_entry()), strip(strip_kernel()) {}
 };
 
 // The local kernels of `count` squared distances, in place: e / (2 - e) with
@@ -63,15 +80,23 @@ struct SweepRows {
     std::size_t columns;
     std::array<double*, kRowsInFlight + 1> rows;
     double* kernels;   // row w of a block at kernels + w * columns
+    std::array<double*, 2> strips;  // the skewed cells of two strips (see gak_lanes.hpp)
     double* features;  // null when not kept
 
     SweepRows(std::size_t max_columns, std::size_t d)
-        : storage(Buffer<double>::uninitialized(
-              checked_add(checked_mul(checked_add(max_columns, 1), 2 * kRowsInFlight + 1), feature_copy(max_columns, d)))),
+        : storage(Buffer<double>::uninitialized(checked_add(
+              checked_add(checked_mul(checked_add(max_columns, 1), 2 * kRowsInFlight + 1), 2 * strip_size(max_columns)),
+              feature_copy(max_columns, d)))),
           columns(max_columns) {
         for (std::size_t w = 0; w <= kRowsInFlight; ++w) rows[w] = storage.data() + w * (max_columns + 1);
         kernels = rows[kRowsInFlight] + max_columns + 1;
-        features = feature_copy(max_columns, d) > 0 ? kernels + kRowsInFlight * (max_columns + 1) : nullptr;
+        strips[0] = kernels + kRowsInFlight * (max_columns + 1);
+        strips[1] = strips[0] + strip_size(max_columns);
+        features = feature_copy(max_columns, d) > 0 ? strips[1] + strip_size(max_columns) : nullptr;
+    }
+
+    static std::size_t strip_size(std::size_t columns) noexcept {
+        return (columns + gak_lanes::kRows) * gak_lanes::kRows;  // columns is a held size: no overflow
     }
 
     // Row 0 of R for a sweep of m columns: R[0][0] = 1, then zeros.
@@ -130,13 +155,54 @@ void gak_row_block(const Series& x, std::size_t first, const Series& y, const Ke
 // at 0. Answered without sweeping, which for an empty y would still visit every row of x.
 inline double empty_alignment_sum(std::size_t n, std::size_t m) noexcept { return n == m ? 1.0 : 0.0; }
 
+// The exp arguments -cost / denom of the strip of rows first.. of x, skewed into `cells` (see
+// gak_lanes.hpp), -inf outside the cells.
+void strip_arguments(const Series& x, std::size_t first, const Series& y, const KernelRule& rule, SweepRows& sweep,
+                     double* cells) {
+    constexpr std::size_t L = gak_lanes::kRows;
+    const std::size_t m = y.extent(0);
+    std::fill(cells, cells + (m + L) * L, -std::numeric_limits<double>::infinity());
+    double* costs = sweep.kernel_row(0);
+    for (std::size_t w = 0; w < L; ++w) {
+        sweep.cost_row(x, first + w, y, m, costs);
+        for (std::size_t j = 0; j < m; ++j) cells[(j + 1 + w) * L + w] = -costs[j] / rule.denom;
+    }
+}
+
+// Exponentials of a strip's cells into local kernels, (1 / (2 - e)) * e, outside the cells 0.
+void strip_kernels(double* cells, std::size_t count) noexcept {
+    for (std::size_t k = 0; k < count; ++k) cells[k] = (1.0 / (2.0 - cells[k])) * cells[k];
+}
+
 double gak_sum(const Series& x, const Series& y, const KernelRule& rule, SweepRows& sweep) {
+    constexpr std::size_t L = gak_lanes::kRows;
     check_feature_counts(x, y);
     const std::size_t n = x.extent(0), m = y.extent(0);
     if (n == 0 || m == 0) return empty_alignment_sum(n, m);
     sweep.start(m);
     sweep.keep_features(y, x.extent(1));
     std::size_t i = 0;
+    // Strips of L rows in SIMD lanes; each strip's recurrence runs beside the next strip's exp
+    // calls.
+    if (rule.strip != nullptr && n >= L) {
+        const std::size_t strips = n / L, cells = (m + L) * L;
+        double* current = sweep.strips[0];
+        double* next = sweep.strips[1];
+        strip_arguments(x, 0, y, rule, sweep, current);
+        for (std::size_t k = 0; k < cells; ++k) current[k] = rule.libm.exp_or_zero(current[k]);
+        strip_kernels(current, cells);
+        for (std::size_t s = 0; s < strips; ++s, i += L) {
+            const bool more = s + 1 < strips;
+            if (more) strip_arguments(x, i + L, y, rule, sweep, next);
+            sweep.rows[1][0] = 0.0;
+            rule.strip({sweep.rows[0], sweep.rows[1], current, more ? next : nullptr, m, &rule.libm});
+            std::swap(sweep.rows[0], sweep.rows[1]);
+            if (more) {
+                strip_kernels(next, cells);
+                std::swap(current, next);
+            }
+        }
+    }
     for (; i + kRowsInFlight <= n; i += kRowsInFlight) {
         gak_row_block<kRowsInFlight>(x, i, y, rule, sweep);
         std::swap(sweep.rows[0], sweep.rows[kRowsInFlight]);
