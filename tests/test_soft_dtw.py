@@ -127,3 +127,14 @@ def test_every_simd_and_libm_path_matches_the_reference(simd, libm):
     for k, gamma in enumerate(PATH_GAMMAS):
         assert_same_array(matrices[k].copy(), [[reference_soft_dtw(p, q, gamma) for q in y] for p in x])
         assert_same_array(singles[k].copy(), [reference_soft_dtw(a, b, gamma) for a, b in pairs])
+
+
+def test_series_too_wide_to_copy_read_their_features_in_place():
+    # Four series of 5 steps and 2**20 features exceed the feature copy a group of pairs keeps;
+    # their costs are read in place. Every cost is 2**20 exactly (ones against zeros), as for one
+    # feature 1024 apart, so the results must equal those of the narrow stand-ins.
+    wide_x, wide_y = np.broadcast_to(0.0, (1, 5, 2**20)), np.broadcast_to(1.0, (4, 5, 2**20))
+    narrow_x, narrow_y = np.zeros((5, 1)), np.full((5, 1), 1024.0)
+    expected = reference_soft_dtw(narrow_x, narrow_y, 0.5)
+    assert_same_array(_rust_core.cdist_soft_dtw(wide_x, wide_y, 0.5), np.full((1, 4), expected))
+    assert_same_float(_rust_core.soft_dtw(wide_x[0], wide_y[0], 0.5), expected)

@@ -35,7 +35,7 @@ void cost_row(const Series& x, std::size_t i, const Series& y, double* out) {
 // adding one feature's squared differences: the loops run over the cells and vectorise, and
 // every cell still sums its features in increasing order from 0.0.
 void fill_from_features(const Series& x, const double* features, std::size_t m, Matrix<double>& cost) {
-    for (std::size_t i = 0; i < x.extent(0); ++i) cost_row_transposed(x, i, features, m, m, cost.row(i));
+    for (std::size_t i = 0; i < x.extent(0); ++i) cost_row_interleaved(x, i, features, m, 1, m, cost.row(i));
 }
 
 // The same compiled for AVX2 (flatten keeps everything it calls inside, so nothing shared with
@@ -60,7 +60,7 @@ Matrix<double> squared_euclidean_cost_matrix_impl(const Series& x, const Series&
     auto cost = Matrix<double>::uninitialized(n, m);
     if (m <= std::max(kMaxFeatureCopy, n * m) / d) {
         auto features = Buffer<double>::uninitialized(m * d);
-        transpose_features(y, d, features.data());
+        interleave_features(&y, 1, d, features.data());
 #if defined(__x86_64__)
         if (simd_level() != SimdLevel::scalar) {
             fill_from_features_avx2(x, features.data(), m, cost);

@@ -49,28 +49,31 @@ inline void cost_row(const Series& x, std::size_t i, const Series& y, double* ou
 
 namespace rc::distances {
 
-// The first d features of s, feature by feature: out[k * s.extent(0) + j] = s(j, k). Rows of
-// costs against such a copy vectorise over the cells (cost_row_transposed).
-inline void transpose_features(const Series& s, std::size_t d, double* out) noexcept {
-    const std::size_t steps = s.extent(0);
-    for (std::size_t j = 0; j < steps; ++j)
-        for (std::size_t k = 0; k < d; ++k) out[k * steps + j] = s(j, k);
+// The first d features of `lanes` series of one length, feature by feature and the series'
+// steps interleaved: out[(f * steps + j) * lanes + k] = series[k](j, f). Rows of costs against
+// such a copy vectorise over the cells (cost_row_interleaved).
+inline void interleave_features(const Series* series, std::size_t lanes, std::size_t d, double* out) noexcept {
+    const std::size_t steps = series[0].extent(0);
+    for (std::size_t k = 0; k < lanes; ++k)
+        for (std::size_t j = 0; j < steps; ++j)
+            for (std::size_t f = 0; f < d; ++f) out[(f * steps + j) * lanes + k] = series[k](j, f);
 }
 
-// out[j] = cost of row i of x against step j of a series whose features were laid out by
-// transpose_features (`steps` per feature), for j in [0, count): per cell the arithmetic of
-// cost_row, starting at 0.0 and adding the squared differences in increasing k. The loops run
-// over the cells, each element taking the same operations, so they vectorise.
-inline void cost_row_transposed(const Series& x, std::size_t i, const double* features, std::size_t steps,
-                                std::size_t count, double* out) noexcept {
-    const std::size_t d = x.extent(1);
-    for (std::size_t j = 0; j < count; ++j) out[j] = 0.0;
-    for (std::size_t k = 0; k < d; ++k) {
-        const double xk = x(i, k);
-        const double* column = features + k * steps;
-        for (std::size_t j = 0; j < count; ++j) {
-            const double diff = xk - column[j];
-            out[j] += diff * diff;
+// out[j * lanes + k] = cost of row i of x against step j of series k, for j in [0, count), from
+// features laid out by interleave_features (`steps` per series): per cell the arithmetic of
+// cost_row, starting at 0.0 and adding the squared differences in increasing feature order.
+// The loops run over all cells of the row, each element taking the same operations, so they
+// vectorise.
+inline void cost_row_interleaved(const Series& x, std::size_t i, const double* features, std::size_t steps,
+                                 std::size_t lanes, std::size_t count, double* out) noexcept {
+    const std::size_t d = x.extent(1), cells = count * lanes;
+    for (std::size_t c = 0; c < cells; ++c) out[c] = 0.0;
+    for (std::size_t f = 0; f < d; ++f) {
+        const double xf = x(i, f);
+        const double* column = features + f * steps * lanes;
+        for (std::size_t c = 0; c < cells; ++c) {
+            const double diff = xf - column[c];
+            out[c] += diff * diff;
         }
     }
 }

@@ -71,7 +71,7 @@ inline double gak_cell(double left, double up, double diag, double kernel) noexc
 // Working rows of sweeps over series of at most `columns` time steps and d features, in one
 // allocation that a row of cdist_gak reuses for all its pairs: kRowsInFlight + 1 rows of R (the
 // row above a block, then the block's rows), the block's local kernels, and the other series'
-// features laid out for cost_row_transposed, unless that copy would be large (then costs are
+// features laid out for cost_row_interleaved, unless that copy would be large (then costs are
 // read from the series directly).
 struct SweepRows {
     static constexpr std::size_t kMaxFeatureCopy = std::size_t{1} << 22;  // doubles
@@ -108,13 +108,13 @@ struct SweepRows {
 
     // Lays out the first d features of the series that the next cost rows read.
     void keep_features(const Series& other, std::size_t d) noexcept {
-        if (features != nullptr) transpose_features(other, d, features);
+        if (features != nullptr) interleave_features(&other, 1, d, features);
     }
     // Row i of x's costs against the first `count` steps of `other`, the series last handed to
     // keep_features.
     void cost_row(const Series& x, std::size_t i, const Series& other, std::size_t count, double* out) const noexcept {
         if (features != nullptr)
-            cost_row_transposed(x, i, features, other.extent(0), count, out);
+            cost_row_interleaved(x, i, features, other.extent(0), 1, count, out);
         else
             distances::cost_row(x, i, other, out, 1, count);
     }

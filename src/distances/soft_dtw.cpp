@@ -225,15 +225,21 @@ const soft_dtw_lanes::RowKernels* row_kernels() noexcept {
 #endif
 }
 
+// A group copies its series' features, interleaved for cost rows over all its cells at once,
+// when the copy takes at most this many doubles; otherwise its cost rows read the series.
+constexpr std::size_t kMaxFeatureCopy = std::size_t{1} << 22;
+
 // out[k] = soft_dtw_pair(x, ys[k], gamma) for k < lanes, all ys of one shape (m time steps). The
 // workspace holds (3m + 2) * lanes doubles: two rows of the accumulated matrices and one row of
-// their costs, interleaved, element [j] of pair k at j * lanes + k. sweep_row(above, row, cost)
-// computes columns 1..m of a row whose column 0 is set.
+// their costs, interleaved, element [j] of pair k at j * lanes + k; `features`, if not null,
+// m * d * lanes more. sweep_row(above, row, cost) computes columns 1..m of a row whose column 0
+// is set.
 template <class SweepRow>
-void soft_dtw_group(const Series& x, const Series* ys, std::size_t lanes, double* workspace, double* out,
-                    SweepRow&& sweep_row) {
-    const std::size_t n = x.extent(0), m = ys[0].extent(0);
+void soft_dtw_group(const Series& x, const Series* ys, std::size_t lanes, double* workspace, double* features,
+                    double* out, SweepRow&& sweep_row) {
+    const std::size_t n = x.extent(0), m = ys[0].extent(0), d = x.extent(1);
     for (std::size_t k = 0; k < lanes; ++k) check_feature_counts(x, ys[k]);
+    if (features != nullptr) interleave_features(ys, lanes, d, features);
     const std::size_t width = (m + 1) * lanes;
     double* prev = workspace;
     double* cur = prev + width;
@@ -241,7 +247,10 @@ void soft_dtw_group(const Series& x, const Series* ys, std::size_t lanes, double
     std::fill(prev, prev + width, kInf);
     std::fill(prev, prev + lanes, 0.0);
     for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t k = 0; k < lanes; ++k) cost_row(x, i, ys[k], cost + k, lanes, m);
+        if (features != nullptr)
+            cost_row_interleaved(x, i, features, m, lanes, m, cost);
+        else
+            for (std::size_t k = 0; k < lanes; ++k) cost_row(x, i, ys[k], cost + k, lanes, m);
         std::fill(cur, cur + lanes, kInf);
         sweep_row(static_cast<const double*>(prev), cur, static_cast<const double*>(cost));
         std::swap(prev, cur);
@@ -251,9 +260,10 @@ void soft_dtw_group(const Series& x, const Series* ys, std::size_t lanes, double
 
 // A group of Lanes pairs swept cell by cell, the cells of one column side by side.
 template <std::size_t Lanes>
-void soft_dtw_scalar_group(const Series& x, const Series* ys, const CellRule& rule, double* workspace, double* out) {
+void soft_dtw_scalar_group(const Series& x, const Series* ys, const CellRule& rule, double* workspace,
+                           double* features, double* out) {
     const std::size_t width = (ys[0].extent(0) + 1) * Lanes;
-    soft_dtw_group(x, ys, Lanes, workspace, out, [&](const double* prev, double* cur, const double* cost) {
+    soft_dtw_group(x, ys, Lanes, workspace, features, out, [&](const double* prev, double* cur, const double* cost) {
         for (std::size_t at = Lanes; at < width; at += Lanes) {
             SoftCells<Lanes> column;
             for (std::size_t k = 0; k < Lanes; ++k) {
@@ -278,9 +288,12 @@ void soft_dtw_row(const Series& x, const SeriesSet& y, const CellRule& rule, dou
         return;
     }
     const RowKernels* simd = rule.skip_min_term ? row_kernels() : nullptr;
-    // (3m + 2) doubles per lane, for the widest group.
-    auto workspace = Buffer<double>::uninitialized(
-        checked_mul(checked_add(checked_mul(m, 3), 2), simd != nullptr ? std::min(count, kWidest) : kScalarLanes));
+    // (3m + 2) doubles per lane, for the widest group, and the features of its series.
+    const std::size_t widest = simd != nullptr ? std::min(count, kWidest) : kScalarLanes, d = x.extent(1);
+    auto workspace = Buffer<double>::uninitialized(checked_mul(checked_add(checked_mul(m, 3), 2), widest));
+    const bool copy = d > 0 && m <= kMaxFeatureCopy / d / widest;
+    auto feature_copy = Buffer<double>::uninitialized(copy ? m * d * widest : 0);
+    double* const features = copy ? feature_copy.data() : nullptr;
     std::array<Series, kWidest> group;
     std::size_t j = 0;
     if (simd != nullptr) {
@@ -289,7 +302,7 @@ void soft_dtw_row(const Series& x, const SeriesSet& y, const CellRule& rule, dou
             const soft_dtw_lanes::RowKernel kernel = simd->by_width[w];
             for (; j + lanes <= count; j += lanes) {
                 for (std::size_t k = 0; k < lanes; ++k) group[k] = y[j + k];
-                soft_dtw_group(x, group.data(), lanes, workspace.data(), row + j,
+                soft_dtw_group(x, group.data(), lanes, workspace.data(), features, row + j,
                                [&](const double* prev, double* cur, const double* cost) {
                                    kernel({prev, cur, cost, m, rule.gamma, &rule.libm});
                                });
@@ -298,14 +311,14 @@ void soft_dtw_row(const Series& x, const SeriesSet& y, const CellRule& rule, dou
     }
     for (; j + kScalarLanes <= count; j += kScalarLanes) {
         for (std::size_t k = 0; k < kScalarLanes; ++k) group[k] = y[j + k];
-        soft_dtw_scalar_group<kScalarLanes>(x, group.data(), rule, workspace.data(), row + j);
+        soft_dtw_scalar_group<kScalarLanes>(x, group.data(), rule, workspace.data(), features, row + j);
     }
     for (std::size_t k = 0; j + k < count; ++k) group[k] = y[j + k];
     static_assert(kScalarLanes == 4, "the remainder cases below cover 1 to kScalarLanes - 1");
     switch (count - j) {
-        case 3: soft_dtw_scalar_group<3>(x, group.data(), rule, workspace.data(), row + j); break;
-        case 2: soft_dtw_scalar_group<2>(x, group.data(), rule, workspace.data(), row + j); break;
-        case 1: soft_dtw_scalar_group<1>(x, group.data(), rule, workspace.data(), row + j); break;
+        case 3: soft_dtw_scalar_group<3>(x, group.data(), rule, workspace.data(), features, row + j); break;
+        case 2: soft_dtw_scalar_group<2>(x, group.data(), rule, workspace.data(), features, row + j); break;
+        case 1: soft_dtw_scalar_group<1>(x, group.data(), rule, workspace.data(), features, row + j); break;
         default: break;
     }
 }
