@@ -169,11 +169,6 @@ void strip_arguments(const Series& x, std::size_t first, const Series& y, const 
     }
 }
 
-// Exponentials of a strip's cells into local kernels, (1 / (2 - e)) * e, outside the cells 0.
-void strip_kernels(double* cells, std::size_t count) noexcept {
-    for (std::size_t k = 0; k < count; ++k) cells[k] = (1.0 / (2.0 - cells[k])) * cells[k];
-}
-
 double gak_sum(const Series& x, const Series& y, const KernelRule& rule, SweepRows& sweep) {
     constexpr std::size_t L = gak_lanes::kRows;
     check_feature_counts(x, y);
@@ -190,17 +185,13 @@ double gak_sum(const Series& x, const Series& y, const KernelRule& rule, SweepRo
         double* next = sweep.strips[1];
         strip_arguments(x, 0, y, rule, sweep, current);
         for (std::size_t k = 0; k < cells; ++k) current[k] = rule.libm.exp_or_zero(current[k]);
-        strip_kernels(current, cells);
         for (std::size_t s = 0; s < strips; ++s, i += L) {
             const bool more = s + 1 < strips;
             if (more) strip_arguments(x, i + L, y, rule, sweep, next);
             sweep.rows[1][0] = 0.0;
             rule.strip({sweep.rows[0], sweep.rows[1], current, more ? next : nullptr, m, &rule.libm});
             std::swap(sweep.rows[0], sweep.rows[1]);
-            if (more) {
-                strip_kernels(next, cells);
-                std::swap(current, next);
-            }
+            if (more) std::swap(current, next);
         }
     }
     for (; i + kRowsInFlight <= n; i += kRowsInFlight) {

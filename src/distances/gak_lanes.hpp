@@ -13,11 +13,11 @@ constexpr std::size_t kRows = 8;
 
 // Rows i0 + 1 .. i0 + kRows of the accumulated matrix of one pair. Per-cell arrays are skewed:
 // entry [t * kRows + w] belongs to row w's cell in column t - w, for t in [0, m + kRows), and
-// entries outside the cells hold 0 (kernels) or -inf (arguments).
+// entries outside the cells hold 0 (exponentials) or -inf (arguments).
 struct StripProblem {
     const double* above;  // R[i0][0..m]
     double* below;        // receives R[i0 + kRows][1..m]
-    const double* kernels;  // this strip's local kernels
+    const double* exponentials;  // this strip's exp(-cost / denom), turned into local kernels here
     double* next;         // the next strip's exp arguments, replaced by their exponentials along
                           // the way (the calls overlap this strip's recurrence); null if none
     std::size_t m;        // at least 1

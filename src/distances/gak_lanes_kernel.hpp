@@ -3,7 +3,8 @@
 // their anonymous namespace. In step t, lane w computes column t - w of its row: its left
 // neighbour is its own previous result, its upper and diagonal neighbours are lane w - 1's
 // results of the previous two steps moved up one lane (lane 0's come from the row above the
-// strip), and the cell is ((left + up) + diag) * kernel, as in the scalar sweep.
+// strip), and the cell is ((left + up) + diag) * kernel, as in the scalar sweep, with the local
+// kernel (1 / (2 - e)) * e formed here from the cell's exponential.
 //
 // Each step also runs kRows exp calls of the next strip. The calls do not depend on the
 // recurrence, whose chain (a shuffle, two additions and a multiplication per step) then runs
@@ -16,7 +17,7 @@ void gak_strip(const rc::distances::gak_lanes::StripProblem& p) {
     static_assert(Vectors * W == L);
     const rc::LibmEntry& libm = *p.libm;
     const std::size_t m = p.m;
-    const V zero = Ops::broadcast(0.0);
+    const V zero = Ops::broadcast(0.0), one = Ops::broadcast(1.0), two = Ops::broadcast(2.0);
     V prev[Vectors], prev2[Vectors], lane_index[Vectors];  // results of steps t - 1 and t - 2
     for (std::size_t v = 0; v < Vectors; ++v) {
         prev[v] = prev2[v] = zero;  // column 0 and before: the boundary, 0 below the first row
@@ -32,7 +33,10 @@ void gak_strip(const rc::distances::gak_lanes::StripProblem& p) {
             const V up = Ops::shift_in(prev[v], carry_up);
             const V diag = Ops::shift_in(prev2[v], carry_diag);
             carry_up = prev[v], carry_diag = prev2[v];
-            out[v] = Ops::mul(Ops::add(Ops::add(prev[v], up), diag), Ops::loadu(p.kernels + t * L + v * W));
+            // The local kernel (1 / (2 - e)) * e of the cell's exponential.
+            const V e = Ops::loadu(p.exponentials + t * L + v * W);
+            const V kernel = Ops::mul(Ops::div(one, Ops::sub(two, e)), e);
+            out[v] = Ops::mul(Ops::add(Ops::add(prev[v], up), diag), kernel);
         }
         // Lanes whose row has not started hold its boundary, 0; lanes past their row's end are
         // read only by lanes past theirs.
