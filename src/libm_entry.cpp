@@ -88,12 +88,12 @@ double negligible_bound(Unary exp) {
 }
 
 LibmEntry resolve() {
-    LibmEntry entry{public_exp, public_log, false, 0.0, 0.0};
+    LibmEntry entry{public_exp, public_log, 0.0, 0.0};
     if (!public_requested()) {
         Unary fast_exp = wrapper_free("__exp_finite");
         Unary fast_log = wrapper_free("__log_finite");
         if (fast_exp != nullptr && fast_log != nullptr && agrees(fast_exp, public_exp) && agrees(fast_log, public_log))
-            entry = {fast_exp, fast_log, true, 0.0, 0.0};
+            entry = {fast_exp, fast_log, 0.0, 0.0};
     }
     entry.exp_zero_below = zero_bound(entry.exp);
     entry.exp_negligible_below = negligible_bound(entry.exp);

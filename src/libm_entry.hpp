@@ -14,7 +14,6 @@ namespace rc {
 struct LibmEntry {
     double (*exp)(double);
     double (*log)(double);
-    bool bypasses_errno;  // whether the entries above are the wrapper-free ones
     // exp(x) is +0 for every x below this bound (the result rounds to zero), so a kernel may take
     // that zero without the call, whose underflow path is the slowest one. -inf when the library
     // does not give +0 at the bound, which disables the shortcut.

@@ -2,7 +2,10 @@
 strategies for arrays in every memory layout the module must read correctly."""
 
 import math
+import os
 import struct
+import subprocess
+import sys
 
 import numpy as np
 from hypothesis import strategies as st
@@ -40,6 +43,15 @@ def assert_same_array(actual: np.ndarray, expected, dtype=np.float64) -> None:
         assert same.all(), f"differs at {np.argwhere(~same)[:5].tolist()}:\n{actual}\n{expected}"
     else:
         assert np.array_equal(actual, expected)
+
+
+def float64s_from_script(script: str, **env: str) -> np.ndarray:
+    """The float64 values that `script` writes to stdout as hex, run in a fresh interpreter with
+    `env` added: the module reads RC_SIMD, RC_LIBM and the pool size once per process."""
+    output = subprocess.run(
+        [sys.executable, "-c", script], env={**os.environ, **env}, capture_output=True, text=True, check=True
+    )
+    return np.frombuffer(bytes.fromhex(output.stdout), dtype=np.float64).copy()
 
 
 def _panic_type():

@@ -12,6 +12,11 @@ struct Avx2 {
     static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
     static V div(V a, V b) { return _mm256_div_pd(a, b); }
+    // vminpd returns its second operand unless the first is less: a < b ? a : b.
+    static V min(V a, V b) { return _mm256_min_pd(a, b); }
+    static V min_ignoring_nan(V a, V b) {
+        return _mm256_blendv_pd(_mm256_min_pd(a, b), a, _mm256_cmp_pd(b, b, _CMP_UNORD_Q));
+    }
     static M lt(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
     static M unordered(V a) { return _mm256_cmp_pd(a, a, _CMP_UNORD_Q); }
     static M either(M a, M b) { return _mm256_or_pd(a, b); }
