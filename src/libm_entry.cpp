@@ -87,13 +87,73 @@ double negligible_bound(Unary exp) {
     return exp(kExpNegligibleBound) < 0x1p-54 ? kExpNegligibleBound : -std::numeric_limits<double>::infinity();
 }
 
+// Arguments on which a lane exp must give the library's bits: every table entry (k + j steps of
+// ln2 / 128, k a multiple of 128, with an offset inside the step) at several scales, both special
+// ranges with their overflowing and subnormal results, the edges of the regular range, and
+// random ones.
+template <typename Consumer>
+void for_each_exp_probe(Consumer&& consume) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const double fixed[] = {0.0,      -0.0,     inf,     -inf,    std::numeric_limits<double>::quiet_NaN(),
+                            0x1p-54,  -0x1p-54, 0x1p-55, -0x1p-55, 0x1.fffffffffffffp-55,
+                            5e-324,   -5e-324,  512.0,   -512.0,  0x1.fffffffffffffp8,
+                            1024.0,   -1024.0,  0x1.fffffffffffffp9, -0x1.fffffffffffffp9,
+                            709.78,   709.79,   -708.39, -708.4,  -744.44, -745.13, -745.14, -746.0,
+                            1e300,    -1e300};
+    for (double x : fixed) consume(x);
+    constexpr double step = 0x1.62e42fefa39efp-8;  // ln2 / 128
+    for (int k : {-1070, -1000, -866, -40, -1, 0, 1, 30, 866, 1023})
+        for (int j = 0; j < 128; ++j) consume((k * 128 + j + 0.3) * step);
+    std::uint64_t state = 0x2545F4914F6CDD1Du;
+    auto unit = [&] {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        return static_cast<double>(state >> 11) * 0x1.0p-53;  // [0, 1)
+    };
+    for (int k = 0; k < 1024; ++k) {
+        consume((unit() - 0.5) * 1500.0);  // the whole range and both special ranges
+        consume(-unit() * 40.0);           // the kernels' usual arguments
+        consume(-708.0 - unit() * 40.0);   // subnormal results
+        consume(512.0 + unit() * 200.0);   // large positive results
+    }
+}
+
+// Whether the lane exp `lanes` gives the library's bits on every probe, fed in chunks.
+bool exp_agrees(simd::ExpArray lanes) {
+    constexpr std::size_t kChunk = 64;
+    double in[kChunk], out[kChunk];
+    std::size_t held = 0;
+    bool same = true;
+    auto flush = [&] {
+        lanes(in, out, held);
+        for (std::size_t k = 0; k < held; ++k)
+            same = same && std::bit_cast<std::uint64_t>(out[k]) == std::bit_cast<std::uint64_t>(public_exp(in[k]));
+        held = 0;
+    };
+    for_each_exp_probe([&](double x) {
+        in[held++] = x;
+        if (held == kChunk) flush();
+    });
+    flush();
+    return same;
+}
+
+// The first lane variant that agrees with the library's exp, or library.
+simd::ExpVariant agreeing_exp_variant() {
+    const simd::ExpArrays* arrays = simd::exp_arrays();
+    if (arrays == nullptr) return simd::ExpVariant::library;
+    for (simd::ExpVariant variant : {simd::ExpVariant::fused, simd::ExpVariant::plain})
+        if (exp_agrees(arrays->of(variant))) return variant;
+    return simd::ExpVariant::library;
+}
+
 LibmEntry resolve() {
-    LibmEntry entry{public_exp, public_log, 0.0, 0.0};
+    LibmEntry entry{public_exp, public_log, 0.0, 0.0, simd::ExpVariant::library};
     if (!public_requested()) {
         Unary fast_exp = wrapper_free("__exp_finite");
         Unary fast_log = wrapper_free("__log_finite");
         if (fast_exp != nullptr && fast_log != nullptr && agrees(fast_exp, public_exp) && agrees(fast_log, public_log))
-            entry = {fast_exp, fast_log, 0.0, 0.0};
+            entry = {fast_exp, fast_log, 0.0, 0.0, simd::ExpVariant::library};
+        entry.exp_variant = agreeing_exp_variant();
     }
     entry.exp_zero_below = zero_bound(entry.exp);
     entry.exp_negligible_below = negligible_bound(entry.exp);

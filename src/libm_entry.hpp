@@ -7,7 +7,12 @@
 // its own; when those are present and agree with the public functions on a set of probe
 // arguments, the kernels call them, otherwise the public functions. Either way every result
 // is the C library's own exp or log of the same argument, bit for bit.
+//
+// The library's exp is also reproduced in SIMD lanes (simd/exp.hpp); exp_variant says which of
+// its two variants agrees with the library loaded in this process, if either does.
 #pragma once
+
+#include "simd/exp.hpp"
 
 namespace rc {
 
@@ -22,13 +27,17 @@ struct LibmEntry {
     // holds 1 or more: -38 (exp(-38) is 3.1e-17, 2^-54 is 5.6e-17, a margin far above the
     // library's error of about an ulp), or -inf when the library's exp(-38) is not below 2^-54.
     double exp_negligible_below;
+    // The lane exp whose bits equal this library's exp on every probe argument (every table
+    // entry, both special ranges, subnormal results, signed zeros, infinities, NaN and a few
+    // thousand ordinary arguments), or library when neither does or RC_LIBM=public.
+    simd::ExpVariant exp_variant;
 
     // exp(x), without the call when the result is known to be +0.
     double exp_or_zero(double x) const noexcept { return x < exp_zero_below ? 0.0 : exp(x); }
 };
 
 // Resolved once per process, on first use; safe to call from any thread. The environment
-// variable RC_LIBM=public selects the public entries.
+// variable RC_LIBM=public selects the public entries and the library's exp for every lane.
 const LibmEntry& libm_entry() noexcept;
 
 }  // namespace rc

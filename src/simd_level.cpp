@@ -10,6 +10,8 @@ namespace {
 SimdLevel supported_level() noexcept {
 #if defined(__x86_64__)
     __builtin_cpu_init();
+    // The AVX2 and AVX-512 files are compiled with fused multiply-add available, for the lane exp.
+    if (!__builtin_cpu_supports("fma")) return SimdLevel::scalar;
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
         return SimdLevel::avx512;

@@ -7,9 +7,10 @@ namespace rc {
 enum class SimdLevel { scalar, avx2, avx512 };
 
 // The widest level the processor runs (AVX-512 means F, DQ, VL and BW, the features the
-// *_avx512.cpp files are compiled with), or a narrower one named by the environment variable
-// RC_SIMD ("scalar", "avx2" or "avx512") so that tests and benchmarks can run every path on
-// one machine. A named level the processor lacks falls back to the widest one it has.
+// *_avx512.cpp files are compiled with; both vector levels also need FMA), or a narrower one
+// named by the environment variable RC_SIMD ("scalar", "avx2" or "avx512") so that tests and
+// benchmarks can run every path on one machine. A named level the processor lacks falls back to
+// the widest one it has.
 SimdLevel simd_level() noexcept;
 
 }  // namespace rc

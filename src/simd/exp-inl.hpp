@@ -1,0 +1,106 @@
+// The C library's table-driven exp in SIMD lanes, bit for bit, for both of its variants.
+// Included by the instruction-set files inside their own namespace, after simd/exp_table.hpp and
+// the definition of their Ops (no include guard, no includes).
+//
+// Every lane performs the steps of exp_detail::exp_one. Lanes with 2^-54 <= |x| < 512 (the
+// regular range) take the vector path, where the only fused operations are the ones the
+// variant has. The rest are mended after it, only when a vector holds any: |x| < 2^-54 and NaN
+// give 1 + x, x < -746 gives +0, x >= 1024 gives +inf, all in lanes; what is left ([512, 1024)
+// and [-746, -512], results that overflow or turn subnormal) goes through exp_one lane by lane.
+//
+// Besides the usual vector operations (V, M, lanes, loadu, storeu, broadcast, add, sub, mul, lt,
+// blend, either), the exp needs from Ops:
+//   I                      a vector of 64-bit integer lanes, as many as V has
+//   fma(a, b, c)           a * b + c rounded once (per lane with std::fma where the target has none)
+//   bits(v), from_bits(i)  the bit patterns of the doubles, and back
+//   broadcast_bits(u)      u in every lane
+//   add_bits, and_bits     64-bit lane-wise addition (modulo 2^64) and conjunction
+//   shift_left<n>(i)       64-bit lane-wise shift left by a constant
+//   gather_bits(t, i)      {t[i[0]], t[i[1]], ...}, t a table of 64-bit words
+//   mask_bits(m)           lane k true -> bit k set
+//   ge(a, b), unordered(a) a >= b, a is NaN
+
+template <class Ops, bool Fused>
+struct ExactExp {
+    using V = typename Ops::V;
+    using M = typename Ops::M;
+    using I = typename Ops::I;
+    static constexpr std::size_t W = Ops::lanes;
+
+    static V mul_add(V a, V b, V c) {
+        if constexpr (Fused)
+            return Ops::fma(a, b, c);
+        else
+            return Ops::add(Ops::mul(a, b), c);
+    }
+
+    // exp of every lane of x.
+    static V compute(V x) {
+        namespace d = rc::simd::exp_detail;
+        // Step 1 as comparisons of |x|: both fail for NaN, which leaves the regular range too.
+        const V magnitude = Ops::from_bits(Ops::and_bits(Ops::bits(x), Ops::broadcast_bits(0x7fffffffffffffffu)));
+        const M tiny = Ops::lt(magnitude, Ops::broadcast(d::kTinyBound));
+        const M large = Ops::ge(magnitude, Ops::broadcast(d::kLargeBound));
+        const M unordered = Ops::unordered(x);
+        const unsigned special = Ops::mask_bits(Ops::either(Ops::either(tiny, large), unordered));
+
+        V kd = mul_add(Ops::broadcast(d::kInvLn2N), x, Ops::broadcast(d::kShift));
+        const I ki = Ops::bits(kd);
+        kd = Ops::sub(kd, Ops::broadcast(d::kShift));
+        const V r = Fused ? Ops::fma(kd, Ops::broadcast(d::kNegLn2LoN), Ops::fma(kd, Ops::broadcast(d::kNegLn2HiN), x))
+                          : Ops::add(Ops::add(x, Ops::mul(kd, Ops::broadcast(d::kNegLn2HiN))),
+                                     Ops::mul(kd, Ops::broadcast(d::kNegLn2LoN)));
+        // Word 2j is the tail of 2^(j/128), word 2j + 1 its head minus j << 45.
+        const I index = Ops::template shift_left<1>(Ops::and_bits(ki, Ops::broadcast_bits(127)));
+        const V tail = Ops::from_bits(Ops::gather_bits(d::kTable, index));
+        const I sbits = Ops::add_bits(Ops::gather_bits(d::kTable + 1, index), Ops::template shift_left<45>(ki));
+        const V r2 = Ops::mul(r, r);
+        V tmp;
+        if constexpr (Fused) {
+            const V low = Ops::fma(r2, Ops::fma(r, Ops::broadcast(d::kC3), Ops::broadcast(d::kC2)), Ops::add(tail, r));
+            tmp = Ops::fma(Ops::mul(r2, r2), Ops::fma(r, Ops::broadcast(d::kC5), Ops::broadcast(d::kC4)), low);
+        } else {
+            const V low = Ops::add(Ops::add(tail, r),
+                                   Ops::mul(r2, Ops::add(Ops::broadcast(d::kC2), Ops::mul(r, Ops::broadcast(d::kC3)))));
+            tmp = Ops::add(low, Ops::mul(Ops::mul(r2, r2),
+                                         Ops::add(Ops::broadcast(d::kC4), Ops::mul(r, Ops::broadcast(d::kC5)))));
+        }
+        const V scale = Ops::from_bits(sbits);
+        const V y = mul_add(scale, tmp, scale);
+        if (special == 0) [[likely]]
+            return y;
+        return mend(x, y, tiny, unordered, special);
+    }
+
+    // exp of in[0..count) into out[0..count); in and out may be the same array.
+    static void apply(const double* in, double* out, std::size_t count) {
+        std::size_t k = 0;
+        for (; k + W <= count; k += W) Ops::storeu(out + k, compute(Ops::loadu(in + k)));
+        if (k < count) {
+            alignas(64) double rest[W];
+            for (std::size_t w = 0; w < W; ++w) rest[w] = k + w < count ? in[k + w] : 0.0;
+            Ops::storeu(rest, compute(Ops::loadu(rest)));
+            for (std::size_t w = 0; k + w < count; ++w) out[k + w] = rest[w];
+        }
+    }
+
+private:
+    // The lanes outside the regular range.
+    [[gnu::noinline]] static V mend(V x, V y, M tiny, M unordered, unsigned special) {
+        namespace d = rc::simd::exp_detail;
+        const V inf = Ops::broadcast(__builtin_inf());
+        const M zero = Ops::lt(x, Ops::broadcast(d::kZeroBelow));
+        const M overflow = Ops::ge(x, Ops::broadcast(d::kHugeBound));
+        y = Ops::blend(Ops::either(tiny, unordered), Ops::add(Ops::broadcast(1.0), x), y);
+        y = Ops::blend(zero, Ops::broadcast(0.0), Ops::blend(overflow, inf, y));
+        const unsigned settled = Ops::mask_bits(Ops::either(Ops::either(tiny, unordered), Ops::either(zero, overflow)));
+        const unsigned scaled = special & ~settled;
+        if (scaled == 0) return y;
+        alignas(64) double xs[W], ys[W];
+        Ops::storeu(xs, x);
+        Ops::storeu(ys, y);
+        for (std::size_t w = 0; w < W; ++w)
+            if ((scaled >> w) & 1u) ys[w] = d::exp_one<Fused>(xs[w]);
+        return Ops::loadu(ys);
+    }
+};

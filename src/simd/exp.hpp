@@ -1,0 +1,33 @@
+// The C library's exp computed in SIMD lanes with identical bits: which of the library's two
+// variants (with or without fused multiply-add) the loaded library uses, decided once per
+// process, and the array entry points of every instruction set for both variants.
+#pragma once
+
+#include <cstddef>
+
+namespace rc::simd {
+
+// How kernels obtain exp: the library's own calls, or one of the two lane variants.
+enum class ExpVariant { library, fused, plain };
+
+// exp of in[0..count) into out[0..count), in and out the same array or disjoint.
+using ExpArray = void (*)(const double* in, double* out, std::size_t count);
+
+struct ExpArrays {
+    const char* target;
+    ExpArray fused;
+    ExpArray plain;
+
+    ExpArray of(ExpVariant variant) const noexcept { return variant == ExpVariant::fused ? fused : plain; }
+};
+
+// Defined in the instruction-set files; the AVX2 and AVX-512 ones are only called after a
+// run-time CPU check.
+extern const ExpArrays kExpSse2;
+extern const ExpArrays kExpAvx2;
+extern const ExpArrays kExpAvx512;
+
+// The arrays of the process's instruction set (see simd_level.hpp), or null where there are none.
+const ExpArrays* exp_arrays() noexcept;
+
+}  // namespace rc::simd

@@ -1,0 +1,113 @@
+// Compares the lane exp of every instruction set this processor runs, both variants, with the C
+// library's exp on a reproducible mix of arguments, and reports the variant the module would
+// choose. Built by tests/test_exp_lanes.py (CMake target exp_check), never installed.
+//
+//     exp_check COUNT SEED
+//
+// prints "chosen VARIANT", then one line per instruction set and variant:
+// "TARGET VARIANT MISMATCHES FIRST_MISMATCHING_ARGUMENT_BITS".
+
+#include <math.h>
+
+#include <bit>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "libm_entry.hpp"
+#include "simd/exp.hpp"
+
+namespace {
+
+using rc::simd::ExpArrays;
+using rc::simd::ExpVariant;
+
+struct SplitMix {
+    std::uint64_t state;
+    std::uint64_t next() {
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15u);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+        return z ^ (z >> 31);
+    }
+    double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+};
+
+// One argument from a mix weighted towards where the kernels and the special cases live.
+double argument(SplitMix& random) {
+    const std::uint64_t pick = random.next() % 20;
+    const double u = random.unit();
+    switch (pick) {
+        case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 7: return (u - 0.5) * 1500.0;
+        case 8: case 9: case 10: case 11: return -40.0 * u;
+        case 12: case 13: return 2.0 * u - 1.0;
+        case 14: case 15: return -700.0 - 50.0 * u;
+        case 16: return std::bit_cast<double>(random.next());  // any bit pattern, NaNs included
+        case 17: return (u < 0.5 ? 1.0 : -1.0) * 0x1p-54 * (0.5 + 2.0 * random.unit());  // around 2^-54
+        case 18: return (u < 0.5 ? 1.0 : -1.0) * (500.0 + 30.0 * random.unit());        // around 512
+        default: return 700.0 + 20.0 * u;                                              // overflow edge
+    }
+}
+
+struct Tally {
+    const ExpArrays* arrays;
+    ExpVariant variant;
+    std::uint64_t mismatches = 0;
+    std::uint64_t first = 0;
+};
+
+const char* name(ExpVariant variant) {
+    switch (variant) {
+        case ExpVariant::fused: return "fused";
+        case ExpVariant::plain: return "plain";
+        case ExpVariant::library: break;
+    }
+    return "library";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: exp_check COUNT SEED\n");
+        return 2;
+    }
+    const std::uint64_t count = std::strtoull(argv[1], nullptr, 10);
+    SplitMix random{std::strtoull(argv[2], nullptr, 10)};
+    std::printf("chosen %s\n", name(rc::libm_entry().exp_variant));
+
+    std::vector<const ExpArrays*> targets = {&rc::simd::kExpSse2};
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("fma") && __builtin_cpu_supports("avx2")) targets.push_back(&rc::simd::kExpAvx2);
+    if (__builtin_cpu_supports("fma") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
+        targets.push_back(&rc::simd::kExpAvx512);
+    std::vector<Tally> tallies;
+    for (const ExpArrays* arrays : targets)
+        for (ExpVariant variant : {ExpVariant::fused, ExpVariant::plain}) tallies.push_back({arrays, variant});
+
+    constexpr std::size_t kChunk = 1 << 16;
+    std::vector<double> in(kChunk), expected(kChunk), out(kChunk);
+    for (std::uint64_t done = 0; done < count;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, count - done));
+        for (std::size_t k = 0; k < n; ++k) {
+            in[k] = argument(random);
+            expected[k] = ::exp(in[k]);
+        }
+        for (Tally& tally : tallies) {
+            tally.arrays->of(tally.variant)(in.data(), out.data(), n);
+            for (std::size_t k = 0; k < n; ++k) {
+                if (std::bit_cast<std::uint64_t>(out[k]) == std::bit_cast<std::uint64_t>(expected[k])) continue;
+                if (tally.mismatches++ == 0) tally.first = std::bit_cast<std::uint64_t>(in[k]);
+            }
+        }
+        done += n;
+    }
+    for (const Tally& tally : tallies)
+        std::printf("%s %s %" PRIu64 " 0x%016" PRIx64 "\n", tally.arrays->target, name(tally.variant),
+                    tally.mismatches, tally.first);
+    return 0;
+}
