@@ -2,9 +2,10 @@
 // library's exp on a reproducible mix of arguments, and reports the variant the module would
 // choose. Built by tests/test_exp_lanes.py (CMake target exp_check), never installed.
 //
-//     exp_check COUNT SEED
+//     exp_check COUNT SEED [chosen]
 //
-// prints "chosen VARIANT", then one line per instruction set and variant:
+// prints "chosen VARIANT", then one line per instruction set and variant (only the chosen one
+// with the third argument):
 // "TARGET VARIANT MISMATCHES FIRST_MISMATCHING_ARGUMENT_BITS".
 
 #include <math.h>
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 #include "libm_entry.hpp"
@@ -71,13 +73,14 @@ const char* name(ExpVariant variant) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: exp_check COUNT SEED\n");
+    if (argc != 3 && !(argc == 4 && std::string_view(argv[3]) == "chosen")) {
+        std::fprintf(stderr, "usage: exp_check COUNT SEED [chosen]\n");
         return 2;
     }
     const std::uint64_t count = std::strtoull(argv[1], nullptr, 10);
     SplitMix random{std::strtoull(argv[2], nullptr, 10)};
-    std::printf("chosen %s\n", name(rc::libm_entry().exp_variant));
+    const ExpVariant chosen = rc::libm_entry().exp_variant;
+    std::printf("chosen %s\n", name(chosen));
 
     std::vector<const ExpArrays*> targets = {&rc::simd::kExpSse2};
     __builtin_cpu_init();
@@ -87,7 +90,8 @@ int main(int argc, char** argv) {
         targets.push_back(&rc::simd::kExpAvx512);
     std::vector<Tally> tallies;
     for (const ExpArrays* arrays : targets)
-        for (ExpVariant variant : {ExpVariant::fused, ExpVariant::plain}) tallies.push_back({arrays, variant});
+        for (ExpVariant variant : {ExpVariant::fused, ExpVariant::plain})
+            if (argc == 3 || variant == chosen) tallies.push_back({arrays, variant});
 
     constexpr std::size_t kChunk = 1 << 16;
     std::vector<double> in(kChunk), expected(kChunk), out(kChunk);

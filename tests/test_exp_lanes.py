@@ -1,0 +1,89 @@
+"""The lane exp against the C library's exp, through the native program exp_check (a CMake
+target outside the module, built here on first use), and the generated table against its
+definition."""
+
+import os
+import platform
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parent.parent
+BUILD = ROOT / "build" / "native-checks"
+NO_FMA = "glibc.cpu.hwcaps=-AVX2,-FMA"  # makes the C library pick its exp without fused multiply-add
+ARGUMENTS = 1_000_000  # per instruction set and variant
+
+pytestmark = pytest.mark.skipif(
+    platform.system() != "Linux" or platform.machine() not in ("x86_64", "AMD64"),
+    reason="the lane exp exists for x86-64",
+)
+
+
+def test_table_is_its_definition():
+    result = subprocess.run([sys.executable, str(ROOT / "tools" / "exp_table.py"), "--check"],
+                            capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+@pytest.fixture(scope="module")
+def exp_check():
+    tools = Path(sys.executable).parent
+    cmake, ninja = shutil.which("cmake", path=str(tools)), shutil.which("ninja", path=str(tools))
+    if cmake is None or ninja is None:
+        pytest.skip("cmake and ninja from the test environment are needed to build exp_check")
+    subprocess.run([cmake, "-S", str(ROOT), "-B", str(BUILD), "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}",
+                    f"-DPython_EXECUTABLE={sys.executable}"], check=True, capture_output=True)
+    subprocess.run([cmake, "--build", str(BUILD), "--target", "exp_check"], check=True, capture_output=True)
+    return BUILD / "exp_check"
+
+
+def run(program, count, seed, **env):
+    """The variant the module chooses and {(target, variant): (mismatches, first argument's bits)}."""
+    output = subprocess.run([str(program), str(count), str(seed)], env={**os.environ, **env},
+                            capture_output=True, text=True, check=True).stdout.split("\n")
+    chosen = output[0].removeprefix("chosen ")
+    tallies = {}
+    for line in filter(None, output[1:]):
+        target, variant, mismatches, first = line.split()
+        tallies[target, variant] = (int(mismatches), first)
+    return chosen, tallies
+
+
+def cpu_flags():
+    with open("/proc/cpuinfo") as info:
+        for line in info:
+            if line.startswith("flags"):
+                return set(line.split(":", 1)[1].split())
+    return set()
+
+
+def library_variant(env):
+    """The exp the GNU C library picks: with fused multiply-add where the processor has FMA and
+    AVX2 and the tunable does not hide them."""
+    if env.get("GLIBC_TUNABLES") == NO_FMA:
+        return "plain"
+    return "fused" if {"fma", "avx2"} <= cpu_flags() else "plain"
+
+
+@pytest.mark.skipif(platform.libc_ver()[0] != "glibc", reason="the lane exp reproduces the GNU C library's exp")
+@pytest.mark.parametrize("env", [{}, {"GLIBC_TUNABLES": NO_FMA}], ids=["library default", "library without fma"])
+@pytest.mark.parametrize("seed", [1, 2])
+def test_every_instruction_set_matches_the_library(exp_check, env, seed):
+    chosen, tallies = run(exp_check, ARGUMENTS, seed, **env)
+    expected = library_variant(env)
+    other = "plain" if expected == "fused" else "fused"
+    assert chosen == expected
+    targets = {target for target, _ in tallies}
+    assert "sse2" in targets
+    for target in targets:
+        assert tallies[target, expected][0] == 0, f"{target} differs first at {tallies[target, expected][1]}"
+        # The variants differ on some arguments, so the agreement above tells them apart.
+        assert tallies[target, other][0] > 0
+
+
+def test_public_entries_keep_the_library_calls(exp_check):
+    chosen, _ = run(exp_check, 0, 1, RC_LIBM="public")
+    assert chosen == "library"
