@@ -20,6 +20,7 @@ from helpers import (
 )
 from reference_gak import cdist_gak as reference_cdist_gak
 from reference_gak import gak as reference_gak
+from reference_gak import log_unnormalized_gak as reference_log_gak
 from reference_gak import unnormalized_gak as reference_unnormalized_gak
 from reference_ieee import IndexFailure
 
@@ -179,3 +180,61 @@ def test_series_too_wide_to_copy_read_their_features_in_place():
     )
     assert_same_float(_rust_core.gak(wide_y, wide_x, sigma), reference_gak(narrow_y, narrow_x, sigma))
     assert_same_array(_rust_core.cdist_gak(wide_y[None], wide_x[None], sigma), [[reference_gak(narrow_y, narrow_x, sigma)]])
+
+
+# Random walks long enough for the plain sums to leave the range of doubles: the product of the
+# self-similarities overflows (300 steps), the sums themselves overflow (500 steps; 400 steps of
+# 3 features). A kernel sum that underflows cannot leave an ordinary ratio (the self-similarities
+# are at least 1), so the cases that matter are these.
+def long_walks(seed, length, d=1, offset=0.0):
+    rng = np.random.default_rng(seed)
+    a = rng.standard_normal((length, d)).cumsum(axis=0)
+    b = rng.standard_normal((length, d)).cumsum(axis=0) + offset
+    return a, b
+
+
+OUT_OF_RANGE = [(300, 1, 0.0, 100.0), (500, 1, 0.0, 100.0), (400, 3, 0.0, 60.0)]
+
+
+def log_space_gak(a, b, sigma):
+    lxy, lxx, lyy = (reference_log_gak(p, q, sigma) for p, q in ((a, b), (a, a), (b, b)))
+    return math.exp(lxy - (lxx + lyy) / 2.0)
+
+
+@pytest.mark.parametrize("length, d, offset, sigma", OUT_OF_RANGE)
+def test_sums_beyond_the_double_range_give_the_true_ratio(length, d, offset, sigma):
+    a, b = long_walks(length, length, d, offset)
+    plain = [reference_unnormalized_gak(p, q, sigma) for p, q in ((a, b), (a, a), (b, b))]
+    assert not all(math.isfinite(k) and k != 0.0 for k in plain + [plain[1] * plain[2]])  # the case at hand
+    expected = log_space_gak(a, b, sigma)
+    assert 1e-300 < expected < 1.0
+    assert math.isclose(_rust_core.gak(a, b, sigma), expected, rel_tol=1e-9)
+    assert math.isclose(_rust_core.gak(b, a, sigma), expected, rel_tol=1e-9)
+    # The raw sums stay plain floating point: inf where they overflow, 0 where they underflow.
+    for (p, q), k in zip(((a, b), (a, a), (b, b)), plain):
+        assert_same_float(_rust_core.unnormalized_gak_py(p, q, sigma), k)
+
+
+def test_cdist_sums_beyond_the_double_range():
+    # Short series whose sums stay plain beside long ones whose sums do not, on both sides and
+    # against themselves.
+    sigma = 100.0
+    walks = [long_walks(seed, 300) for seed in (1, 2)]
+    x = np.stack([walks[0][0], walks[0][1], np.resize(walks[1][0][:40], (300, 1))])
+    y = np.stack([walks[1][1], np.zeros((300, 1))])
+    expected = [[log_space_gak(p, q, sigma) for q in y] for p in x]
+    actual = _rust_core.cdist_gak(x, y, sigma)
+    assert np.allclose(actual, expected, rtol=1e-9, atol=0.0)
+    for i in range(len(x)):
+        for j in range(len(y)):
+            assert_same_float(float(actual[i, j]), _rust_core.gak(x[i], y[j], sigma))
+    square = _rust_core.cdist_gak(x, x, sigma)
+    assert_same_array(square, _rust_core.cdist_gak(x, x.copy(), sigma))
+    assert np.allclose(square, [[log_space_gak(p, q, sigma) for q in x] for p in x], rtol=1e-9, atol=0.0)
+
+
+def test_ordinary_sums_keep_the_plain_quotient():
+    # Everything in range: the quotient of the plain sums, bit for bit (the reference takes the
+    # log-space route only when a sum or the product leaves the range).
+    a, b = long_walks(9, 120)
+    assert_same_float(_rust_core.gak(a, b, 30.0), reference_gak(a, b, 30.0))

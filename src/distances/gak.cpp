@@ -298,6 +298,90 @@ const Sweeps& sweeps() noexcept {
 // The normalisation: the product of the self-similarities, its square root, then the quotient.
 inline double normalized(double kxy, double kxx, double kyy) noexcept { return kxy / std::sqrt(kxx * kyy); }
 
+// --- sums beyond the range of doubles ---------------------------------------------------------
+//
+// A long series drives its self-similarity (or the product of two under the root) past the
+// largest double and two distant series drive their kernel sum below the smallest one, so the
+// plain quotient would come out as 0, NaN or inf where the true ratio is an ordinary number. The
+// sums out of range are then swept once more with an extended exponent. When all three sums and
+// that product are finite and non-zero the plain quotient stands, bits and all.
+
+// mantissa * 2^exponent.
+struct ExtendedSum {
+    double mantissa;
+    long exponent;
+};
+
+// A plain sum in extended form, its mantissa in [0.5, 1) (or 0, inf, NaN).
+inline ExtendedSum extended(double sum) noexcept {
+    int exponent = 0;
+    const double mantissa = std::frexp(sum, &exponent);
+    return {mantissa, exponent};
+}
+
+// Whether a plain sum is an ordinary number, neither overflowed nor underflowed to zero.
+inline bool in_range(double sum) noexcept { return std::isfinite(sum) && sum != 0.0; }
+
+// Whether the plain quotient of these sums is replaced by the extended one: some sum, or the
+// product of the self-similarities under the root, left the range, and no sum is NaN (NaN stays
+// NaN either way).
+inline bool needs_extension(double kxy, double kxx, double kyy) noexcept {
+    const bool nan = std::isnan(kxy) || std::isnan(kxx) || std::isnan(kyy);
+    return !nan && !(in_range(kxy) && in_range(kxx) && in_range(kyy) && in_range(kxx * kyy));
+}
+
+// K(x, y) with each row of the accumulated matrix scaled by a power of two that brings its
+// largest entry into [1, 2), the powers summed in an integer. The cells are the plain sweep's,
+// with its local kernels and operation order: scaling by a power of two changes no rounding
+// short of the subnormal range, which only entries negligible beside their row's largest reach.
+ExtendedSum extended_gak_sum(const Series& x, const Series& y, const KernelRule& rule) {
+    check_feature_counts(x, y);
+    const std::size_t n = x.extent(0), m = y.extent(0);
+    if (n == 0 || m == 0) return extended(empty_alignment_sum(n, m));
+    const std::size_t width = checked_add(m, 1);
+    auto storage = Buffer<double>::uninitialized(checked_add(checked_mul(width, 2), m));
+    double* above = storage.data();
+    double* row = above + width;
+    double* kernels = row + width;
+    std::fill(above, above + width, 0.0);
+    above[0] = 1.0;
+    long exponent = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        cost_row(x, i, y, kernels, 1, m);
+        local_kernels(kernels, m, rule);
+        row[0] = 0.0;
+        double largest = 0.0;
+        for (std::size_t j = 1; j <= m; ++j) {
+            row[j] = gak_cell(row[j - 1], above[j], above[j - 1], kernels[j - 1]);
+            if (!(std::fabs(row[j]) <= largest)) largest = std::fabs(row[j]);  // NaN sticks
+        }
+        if (largest == 0.0) return {0.0, 0};  // every later row is zero too
+        if (!std::isfinite(largest)) return {row[m], 0};
+        const int shift = std::ilogb(largest);
+        for (std::size_t j = 1; j <= m; ++j) row[j] = std::ldexp(row[j], -shift);
+        exponent += shift;
+        std::swap(above, row);
+    }
+    ExtendedSum sum = extended(above[m]);
+    sum.exponent += exponent;
+    return sum;
+}
+
+// The plain sum if it is in range, else the extended sweep's.
+ExtendedSum extended_sum(double plain, const Series& x, const Series& y, const KernelRule& rule) {
+    return in_range(plain) ? extended(plain) : extended_gak_sum(x, y, rule);
+}
+
+// kxy / sqrt(kxx * kyy) of extended sums: the mantissas' quotient, scaled at the end.
+double normalized(ExtendedSum kxy, ExtendedSum kxx, ExtendedSum kyy) noexcept {
+    double product = kxx.mantissa * kyy.mantissa;
+    long exponent = kxx.exponent + kyy.exponent;
+    if (exponent % 2 != 0) product *= 2.0, exponent -= 1;  // an even exponent has an exact root
+    // Far beyond the range of doubles either way; the clamp only keeps the int conversion safe.
+    const long scale = std::clamp(kxy.exponent - exponent / 2, -8192L, 8192L);
+    return std::ldexp(kxy.mantissa / std::sqrt(product), static_cast<int>(scale));
+}
+
 }  // namespace
 
 double unnormalized_gak_impl(const Series& x, const Series& y, double sigma) {
@@ -315,6 +399,8 @@ double gak(const Series& x, const Series& y, double sigma) {
     const double kxy = sweep_of.pair(x, y, rule, sweep);
     const double kxx = sweep_of.self(x, rule, sweep);
     const double kyy = sweep_of.self(y, rule, sweep);
+    if (needs_extension(kxy, kxx, kyy)) [[unlikely]]
+        return normalized(extended_sum(kxy, x, y, rule), extended_sum(kxx, x, x, rule), extended_sum(kyy, y, y, rule));
     return normalized(kxy, kxx, kyy);
 }
 
@@ -336,13 +422,27 @@ Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
     const auto dy = symmetric ? std::vector<double>{}
                               : pool::parallel_map(y.extent(0), [&](std::size_t j) { return self_similarity(y[j]); });
     const std::vector<double>& dy_or_dx = symmetric ? dx : dy;
+    // The self-similarities out of range, swept with the extended exponent once each, and only
+    // those (the others are kept as they are).
+    auto extended_self = [&](const SeriesSet& set, const std::vector<double>& plain) {
+        return pool::parallel_map(set.extent(0), [&](std::size_t i) {
+            return in_range(plain[i]) || std::isnan(plain[i]) ? extended(plain[i]) : extended_gak_sum(set[i], set[i], rule);
+        });
+    };
+    const auto ex = extended_self(x, dx);
+    const auto ey = symmetric ? std::vector<ExtendedSum>{} : extended_self(y, dy);
+    const std::vector<ExtendedSum>& ey_or_ex = symmetric ? ex : ey;
     fill_rows(result, [&](std::size_t i, double* row) {
         const Series xi = x[i];
         SweepRows sweep(y.extent(1), x.extent(2));
         const RowColumns columns{i, y.extent(0), symmetric};
         for (std::size_t k = 0; k < columns.count(); ++k) {
             const std::size_t j = columns[k];
-            row[j] = normalized(sweep_of.pair(xi, y[j], rule, sweep), dx[i], dy_or_dx[j]);
+            const Series yj = y[j];
+            const double kxy = sweep_of.pair(xi, yj, rule, sweep);
+            row[j] = needs_extension(kxy, dx[i], dy_or_dx[j])
+                         ? normalized(extended_sum(kxy, xi, yj, rule), ex[i], ey_or_ex[j])
+                         : normalized(kxy, dx[i], dy_or_dx[j]);
         }
     });
     if (symmetric) mirror_half_rows(result);
