@@ -12,6 +12,7 @@
 #include "distances/gak_lanes.hpp"
 #include "distances/pairwise.hpp"
 #include "libm_entry.hpp"
+#include "simd/exp.hpp"
 #include "simd_level.hpp"
 #include "worker_pool.hpp"
 
@@ -33,15 +34,24 @@ constexpr std::size_t kRowsInFlight = 4;
 // 2 * sigma^2, computed as (sigma + sigma) * sigma.
 inline double kernel_denominator(double sigma) noexcept { return (sigma + sigma) * sigma; }
 
-// The SIMD strip kernel of the process's instruction set, or null where there is none.
+// The SIMD strip kernel of the process's instruction set and exp, or null where there is none.
 gak_lanes::StripKernel strip_kernel() noexcept {
 #if defined(__x86_64__)
-    static const gak_lanes::StripKernel chosen =
-        simd_level() == SimdLevel::scalar ? gak_lanes::kSse2Strip : gak_lanes::kAvx2Strip;
+    static const gak_lanes::StripKernel chosen = [] {
+        const auto variant = static_cast<std::size_t>(libm_entry().exp_variant);
+        return simd_level() == SimdLevel::scalar ? gak_lanes::kSse2Strip[variant] : gak_lanes::kAvx2Strip[variant];
+    }();
     return chosen;
 #else
     return nullptr;
 #endif
+}
+
+// The lane exp over arrays, when it reproduces the library's exp here, else null.
+simd::ExpArray lane_exp() noexcept {
+    const simd::ExpVariant variant = libm_entry().exp_variant;
+    const simd::ExpArrays* arrays = simd::exp_arrays();
+    return variant == simd::ExpVariant::library || arrays == nullptr ? nullptr : arrays->of(variant);
 }
 
 // What the sweeps of one call share.
@@ -49,9 +59,10 @@ struct KernelRule {
     double denom;
     LibmEntry libm;
     gak_lanes::StripKernel strip;
+    simd::ExpArray exp_lanes;  // null: the library's calls
 
     explicit KernelRule(double sigma) noexcept
-        : denom(kernel_denominator(sigma)), libm(libm_entry()), strip(strip_kernel()) {}
+        : denom(kernel_denominator(sigma)), libm(libm_entry()), strip(strip_kernel()), exp_lanes(lane_exp()) {}
 };
 
 // The local kernels of `count` squared distances, in place: e / (2 - e) with
@@ -59,7 +70,10 @@ struct KernelRule {
 void local_kernels(double* values, std::size_t count, const KernelRule& rule) noexcept {
     const double denom = rule.denom;
     for (std::size_t j = 0; j < count; ++j) values[j] = -values[j] / denom;
-    for (std::size_t j = 0; j < count; ++j) values[j] = rule.libm.exp_or_zero(values[j]);
+    if (rule.exp_lanes != nullptr)
+        rule.exp_lanes(values, values, count);
+    else
+        for (std::size_t j = 0; j < count; ++j) values[j] = rule.libm.exp_or_zero(values[j]);
     for (std::size_t j = 0; j < count; ++j) values[j] = (1.0 / (2.0 - values[j])) * values[j];
 }
 
@@ -177,9 +191,19 @@ double gak_sum(const Series& x, const Series& y, const KernelRule& rule, SweepRo
     sweep.start(m);
     sweep.keep_features(y, x.extent(1));
     std::size_t i = 0;
-    // Strips of L rows in SIMD lanes; each strip's recurrence runs beside the next strip's exp
-    // calls.
-    if (rule.strip != nullptr && n >= L) {
+    // Strips of L rows in SIMD lanes, whose kernel forms the exponentials in its lanes.
+    if (rule.strip != nullptr && rule.exp_lanes != nullptr && n >= L) {
+        double* cells = sweep.strips[0];
+        for (; i + L <= n; i += L) {
+            strip_arguments(x, i, y, rule, sweep, cells);
+            sweep.rows[1][0] = 0.0;
+            rule.strip({sweep.rows[0], sweep.rows[1], cells, nullptr, m, &rule.libm});
+            std::swap(sweep.rows[0], sweep.rows[1]);
+        }
+    }
+    // Strips of L rows in SIMD lanes with the library's exp: each strip's recurrence runs beside
+    // the next strip's exp calls.
+    if (rule.strip != nullptr && rule.exp_lanes == nullptr && n >= L) {
         const std::size_t strips = n / L, cells = (m + L) * L;
         double* current = sweep.strips[0];
         double* next = sweep.strips[1];

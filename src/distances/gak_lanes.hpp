@@ -17,17 +17,21 @@ constexpr std::size_t kRows = 8;
 struct StripProblem {
     const double* above;  // R[i0][0..m]
     double* below;        // receives R[i0 + kRows][1..m]
-    const double* exponentials;  // this strip's exp(-cost / denom), turned into local kernels here
+    const double* cells;  // this strip's exp(-cost / denom), turned into local kernels here; for
+                          // the kernels with the lane exp, the arguments -cost / denom instead
     double* next;         // the next strip's exp arguments, replaced by their exponentials along
-                          // the way (the calls overlap this strip's recurrence); null if none
+                          // the way (the calls overlap this strip's recurrence); null if none,
+                          // and always for the kernels with the lane exp
     std::size_t m;        // at least 1
     const LibmEntry* libm;
 };
 
 using StripKernel = void (*)(const StripProblem&);
 
-// Defined in the instruction-set files; the AVX2 one is only read after a run-time CPU check.
-extern const StripKernel kSse2Strip;
-extern const StripKernel kAvx2Strip;
+// Defined in the instruction-set files, one per simd::ExpVariant (the library's exp calls, the
+// lane exp with fused multiply-adds, without); the AVX2 ones are only read after a run-time CPU
+// check.
+extern const StripKernel kSse2Strip[3];
+extern const StripKernel kAvx2Strip[3];
 
 }  // namespace rc::distances::gak_lanes

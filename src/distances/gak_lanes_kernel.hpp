@@ -6,11 +6,12 @@
 // strip), and the cell is ((left + up) + diag) * kernel, as in the scalar sweep, with the local
 // kernel (1 / (2 - e)) * e formed here from the cell's exponential.
 //
-// Each step also runs kRows exp calls of the next strip. The calls do not depend on the
-// recurrence, whose chain (a shuffle, two additions and a multiplication per step) then runs
-// in their shadow.
+// With the library's exp, each step also runs kRows exp calls of the next strip. The calls do
+// not depend on the recurrence, whose chain (a shuffle, two additions and a multiplication per
+// step) then runs in their shadow. With the lane exp (InLanes), each step computes its own
+// cells' exponentials from their arguments, beside the chain just the same.
 
-template <class Ops>
+template <class Ops, class Exp>
 void gak_strip(const rc::distances::gak_lanes::StripProblem& p) {
     using V = typename Ops::V;
     constexpr std::size_t L = rc::distances::gak_lanes::kRows, W = Ops::lanes, Vectors = L / W;
@@ -23,7 +24,7 @@ void gak_strip(const rc::distances::gak_lanes::StripProblem& p) {
         prev[v] = prev2[v] = zero;  // column 0 and before: the boundary, 0 below the first row
         lane_index[v] = Ops::iota(static_cast<double>(v * W));
     }
-    if (p.next != nullptr)
+    if (!Exp::in_lanes && p.next != nullptr)
         for (std::size_t w = 0; w < L; ++w) p.next[w] = libm.exp_or_zero(p.next[w]);
     for (std::size_t t = 1; t <= m + L - 1; ++t) {
         V out[Vectors];
@@ -34,7 +35,8 @@ void gak_strip(const rc::distances::gak_lanes::StripProblem& p) {
             const V diag = Ops::shift_in(prev2[v], carry_diag);
             carry_up = prev[v], carry_diag = prev2[v];
             // The local kernel (1 / (2 - e)) * e of the cell's exponential.
-            const V e = Ops::loadu(p.exponentials + t * L + v * W);
+            V e = Ops::loadu(p.cells + t * L + v * W);
+            if constexpr (Exp::in_lanes) e = Exp::template compute<Ops>(e);
             const V kernel = Ops::mul(Ops::div(one, Ops::sub(two, e)), e);
             out[v] = Ops::mul(Ops::add(Ops::add(prev[v], up), diag), kernel);
         }
@@ -47,7 +49,7 @@ void gak_strip(const rc::distances::gak_lanes::StripProblem& p) {
             p.below[t - (L - 1)] = Ops::last_lane(out[Vectors - 1]);
         }
         for (std::size_t v = 0; v < Vectors; ++v) prev2[v] = prev[v], prev[v] = out[v];
-        if (p.next != nullptr) {
+        if (!Exp::in_lanes && p.next != nullptr) {
             double* args = p.next + t * L;
             for (std::size_t w = 0; w < L; ++w) args[w] = libm.exp_or_zero(args[w]);
         }

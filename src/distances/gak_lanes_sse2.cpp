@@ -1,17 +1,24 @@
 // GAK strip kernel for the x86-64 baseline: four vectors of 2 rows.
 #include <emmintrin.h>
 
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "distances/gak_lanes.hpp"
+#include "simd/exp_table.hpp"
 
 namespace {
 #include "distances/simd_ops_sse2.hpp"
+#include "simd/exp_ops.hpp"
+#include "simd/exp-inl.hpp"
+#include "distances/exp_policies.hpp"
 #include "distances/gak_lanes_kernel.hpp"
 }  // namespace
 
 namespace rc::distances::gak_lanes {
 
-const StripKernel kSse2Strip = gak_strip<Sse2>;
+const StripKernel kSse2Strip[3] = {gak_strip<ExpOps, LibraryExp>, gak_strip<ExpOps, LaneExp<true>>,
+                                    gak_strip<ExpOps, LaneExp<false>>};
 
 }  // namespace rc::distances::gak_lanes

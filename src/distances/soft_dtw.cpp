@@ -217,8 +217,11 @@ constexpr std::size_t kScalarLanes = 4;  // pairs per group of the cell-by-cell 
 // bound these kernels, not the vector width, so AVX-512 machines run the AVX2 ones.
 const soft_dtw_lanes::RowKernels* row_kernels() noexcept {
 #if defined(__x86_64__)
-    static const soft_dtw_lanes::RowKernels* const chosen =
-        simd_level() == SimdLevel::scalar ? &soft_dtw_lanes::kSse2RowKernels : &soft_dtw_lanes::kAvx2RowKernels;
+    static const soft_dtw_lanes::RowKernels* const chosen = [] {
+        const auto variant = static_cast<std::size_t>(libm_entry().exp_variant);
+        return simd_level() == SimdLevel::scalar ? &soft_dtw_lanes::kSse2RowKernels[variant]
+                                                 : &soft_dtw_lanes::kAvx2RowKernels[variant];
+    }();
     return chosen;
 #else
     return nullptr;

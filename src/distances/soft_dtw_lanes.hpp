@@ -47,8 +47,10 @@ struct RowKernels {
 // in soft_dtw.cpp, compiled for the baseline.
 double literal_cell(double up, double diag, double left, double cost, double gamma, const LibmEntry& libm) noexcept;
 
-// Defined in the instruction-set files; the AVX2 one is only read after a run-time CPU check.
-extern const RowKernels kSse2RowKernels;
-extern const RowKernels kAvx2RowKernels;
+// Defined in the instruction-set files, one set per simd::ExpVariant (the library's exp calls,
+// the lane exp with fused multiply-adds, without); the AVX2 ones are only read after a run-time
+// CPU check.
+extern const RowKernels kSse2RowKernels[3];
+extern const RowKernels kAvx2RowKernels[3];
 
 }  // namespace rc::distances::soft_dtw_lanes

@@ -1,19 +1,31 @@
 // Soft-DTW lane kernels for AVX2 (also used on AVX-512 machines): vectors of 4 pairs.
 #include <immintrin.h>
 
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "distances/soft_dtw_lanes.hpp"
+#include "simd/exp_table.hpp"
 
 namespace {
 #include "distances/simd_ops_avx2.hpp"
+#include "simd/exp_ops.hpp"
+#include "simd/exp-inl.hpp"
+#include "distances/exp_policies.hpp"
 #include "distances/soft_dtw_lanes_kernel.hpp"
 
 }  // namespace
 
 namespace rc::distances::soft_dtw_lanes {
 
-const RowKernels kAvx2RowKernels{{soft_row<Avx2, 16>, soft_row<Avx2, 8>, soft_row<Avx2, 4>},
-                                   {soft_strip<Avx2, 16>, soft_strip<Avx2, 8>, soft_strip<Avx2, 4>}};
+template <class Exp>
+constexpr RowKernels kernels_with() {
+    return {{soft_row<ExpOps, 16, Exp>, soft_row<ExpOps, 8, Exp>, soft_row<ExpOps, 4, Exp>},
+            {soft_strip<ExpOps, 16, Exp>, soft_strip<ExpOps, 8, Exp>, soft_strip<ExpOps, 4, Exp>}};
+}
+
+const RowKernels kAvx2RowKernels[3] = {kernels_with<LibraryExp>(), kernels_with<LaneExp<true>>(),
+                                        kernels_with<LaneExp<false>>()};
 
 }  // namespace rc::distances::soft_dtw_lanes

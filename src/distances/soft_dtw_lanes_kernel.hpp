@@ -1,14 +1,14 @@
 // The soft-DTW recurrence for several independent cells at once, one cell per SIMD lane.
-// Included only by the instruction-set files, after soft_dtw_lanes.hpp and inside their
-// anonymous namespace (no include guard, no includes). Each lane performs the scalar cell of
-// soft_dtw.cpp: the same comparisons and selections, the same divisions, the C library's scalar
-// exp and log called once per lane and term, the same sums in the same order, so every lane's
-// result has the scalar bits.
+// Included only by the instruction-set files, after soft_dtw_lanes.hpp, simd/exp-inl.hpp and
+// inside their anonymous namespace (no include guard, no includes). Each lane performs the
+// scalar cell of soft_dtw.cpp: the same comparisons and selections, the same divisions, the C
+// library's exp (the library's calls, or its lane version with the same bits) and log once per
+// lane and term, the same sums in the same order, so every lane's result has the scalar bits.
 //
-// The comparisons, selections and arithmetic run on vectors; only the calls are per lane. Call
-// results come back through memory one double at a time, and a vector load spanning several
-// such stores could not be forwarded from them (it would wait for the stores to reach the
-// cache), so Ops::gather builds the vector from one load per lane instead.
+// The comparisons, selections, arithmetic and the lane exp run on vectors; the library's calls
+// are per lane. Call results come back through memory one double at a time, and a vector load
+// spanning several such stores could not be forwarded from them (it would wait for the stores
+// to reach the cache), so Ops::gather builds the vector from one load per lane instead.
 //
 // Ops supplies the vector type V, a mask type M, `lanes`, loadu/storeu/broadcast/add/sub/mul/
 // div, lt(a, b) = a < b, unordered(a) = a is NaN, either(m, n), blend(m, a, b) = m ? a : b
@@ -17,7 +17,7 @@
 // carry) = {carry's last lane, v[0], v[1], ...}, and last_lane(v).
 
 // The cells of one column (L lanes in L / Ops::lanes vectors) from their neighbours and costs.
-template <class Ops, std::size_t L>
+template <class Ops, std::size_t L, class Exp>
 class SoftColumn {
     using V = typename Ops::V;
     using M = typename Ops::M;
@@ -28,12 +28,13 @@ public:
 
     SoftColumn(double gamma, const rc::LibmEntry& libm)
         : libm_(libm), gamma_(gamma), g_(Ops::broadcast(gamma)), one_(Ops::broadcast(1.0)),
-          negligible_(Ops::broadcast(libm.exp_negligible_below)), minus_inf_(Ops::broadcast(-__builtin_inf())) {}
+          negligible_(Ops::broadcast(libm.exp_negligible_below)),
+          stand_in_(Ops::broadcast(Exp::in_lanes ? libm.exp_negligible_below : -__builtin_inf())) {}
 
     // out = the cells; returns the lanes whose minimum is not finite, whose cells the caller
     // replaces by literal ones (see patch).
     unsigned compute(const V* up, const V* diag, const V* left, const V* cost, V* out) {
-        V mu[Vectors];
+        V mu[Vectors], first_arg[Vectors], second_arg[Vectors];
         M left_is_min[Vectors];
         unsigned irregular = 0;
         for (std::size_t v = 0; v < Vectors; ++v) {
@@ -50,19 +51,33 @@ public:
             const V a_p = Ops::div(Ops::sub(mu[v], first), g_), a_q = Ops::div(Ops::sub(mu[v], second), g_);
             // Terms too small to matter become exp(-inf) = 0, which costs no call (see
             // soft_dtw.cpp): each on its own when the sum is (1 + e_p) + e_q, only both together
-            // when it is (e_p + e_q) + 1.
+            // when it is (e_p + e_q) + 1. In lanes they become exp(bound) instead, below 2^-54
+            // just as well and in the exp's regular range: like 0, such a term changes neither
+            // sum, so the cell keeps its bits.
             const M tiny_p = Ops::lt(a_p, negligible_), tiny_q = Ops::lt(a_q, negligible_);
-            const V skip_p = Ops::blend(tiny_p, minus_inf_, a_p), skip_q = Ops::blend(tiny_q, minus_inf_, a_q);
-            Ops::storeu(first_arg_ + v * W, Ops::blend(left_is_min[v], Ops::blend(tiny_q, skip_p, a_p), skip_p));
-            Ops::storeu(second_arg_ + v * W, Ops::blend(left_is_min[v], Ops::blend(tiny_p, skip_q, a_q), skip_q));
+            const V skip_p = Ops::blend(tiny_p, stand_in_, a_p), skip_q = Ops::blend(tiny_q, stand_in_, a_q);
+            first_arg[v] = Ops::blend(left_is_min[v], Ops::blend(tiny_q, skip_p, a_p), skip_p);
+            second_arg[v] = Ops::blend(left_is_min[v], Ops::blend(tiny_p, skip_q, a_q), skip_q);
         }
-        for (std::size_t k = 0; k < L; ++k) first_term_[k] = libm_.exp_or_zero(first_arg_[k]);
-        for (std::size_t k = 0; k < L; ++k) second_term_[k] = libm_.exp_or_zero(second_arg_[k]);
-        for (std::size_t v = 0; v < Vectors; ++v) {
-            const V e_p = Ops::gather(first_term_ + v * W), e_q = Ops::gather(second_term_ + v * W);
-            Ops::storeu(sum_ + v * W, Ops::blend(left_is_min[v], Ops::add(Ops::add(e_p, e_q), one_),
-                                                 Ops::add(Ops::add(one_, e_p), e_q)));
+        V e_p[Vectors], e_q[Vectors];
+        if constexpr (Exp::in_lanes) {
+            for (std::size_t v = 0; v < Vectors; ++v) e_p[v] = Exp::template compute<Ops>(first_arg[v]);
+            for (std::size_t v = 0; v < Vectors; ++v) e_q[v] = Exp::template compute<Ops>(second_arg[v]);
+        } else {
+            for (std::size_t v = 0; v < Vectors; ++v) {
+                Ops::storeu(first_arg_ + v * W, first_arg[v]);
+                Ops::storeu(second_arg_ + v * W, second_arg[v]);
+            }
+            for (std::size_t k = 0; k < L; ++k) first_term_[k] = libm_.exp_or_zero(first_arg_[k]);
+            for (std::size_t k = 0; k < L; ++k) second_term_[k] = libm_.exp_or_zero(second_arg_[k]);
+            for (std::size_t v = 0; v < Vectors; ++v) {
+                e_p[v] = Ops::gather(first_term_ + v * W);
+                e_q[v] = Ops::gather(second_term_ + v * W);
+            }
         }
+        for (std::size_t v = 0; v < Vectors; ++v)
+            Ops::storeu(sum_ + v * W, Ops::blend(left_is_min[v], Ops::add(Ops::add(e_p[v], e_q[v]), one_),
+                                                 Ops::add(Ops::add(one_, e_p[v]), e_q[v])));
         // ln(1) = +0: a sum of exactly 1 needs no call.
         for (std::size_t k = 0; k < L; ++k) log_sum_[k] = sum_[k] == 1.0 ? 0.0 : libm_.log(sum_[k]);
         for (std::size_t v = 0; v < Vectors; ++v)
@@ -85,16 +100,16 @@ public:
 private:
     const rc::LibmEntry& libm_;
     double gamma_;
-    V g_, one_, negligible_, minus_inf_;
+    V g_, one_, negligible_, stand_in_;
     // The calls read their arguments from and write their results to these, lane by lane.
     alignas(64) double first_arg_[L], second_arg_[L], first_term_[L], second_term_[L], sum_[L], log_sum_[L];
 };
 
 // One row of L pairs, interleaved (see RowProblem).
-template <class Ops, std::size_t L>
+template <class Ops, std::size_t L, class Exp>
 void soft_row(const rc::distances::soft_dtw_lanes::RowProblem& p) {
     using V = typename Ops::V;
-    using Column = SoftColumn<Ops, L>;
+    using Column = SoftColumn<Ops, L, Exp>;
     constexpr std::size_t W = Column::W, Vectors = Column::Vectors;
     Column column(p.gamma, *p.libm);
     for (std::size_t j = 1; j <= p.m; ++j) {
@@ -114,10 +129,10 @@ void soft_row(const rc::distances::soft_dtw_lanes::RowProblem& p) {
 // L consecutive rows of one pair (see StripProblem): in step t, lane w computes column t - w of
 // its row, so the lanes' upper neighbours are the previous steps' results moved up one lane, and
 // lane 0's come from the row above the strip.
-template <class Ops, std::size_t L>
+template <class Ops, std::size_t L, class Exp>
 void soft_strip(const rc::distances::soft_dtw_lanes::StripProblem& p) {
     using V = typename Ops::V;
-    using Column = SoftColumn<Ops, L>;
+    using Column = SoftColumn<Ops, L, Exp>;
     constexpr std::size_t W = Column::W, Vectors = Column::Vectors;
     constexpr double inf = __builtin_inf();
     Column column(p.gamma, *p.libm);

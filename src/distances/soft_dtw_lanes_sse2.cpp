@@ -1,19 +1,31 @@
 // Soft-DTW lane kernels for the x86-64 baseline: vectors of 2 pairs.
 #include <emmintrin.h>
 
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "distances/soft_dtw_lanes.hpp"
+#include "simd/exp_table.hpp"
 
 namespace {
 #include "distances/simd_ops_sse2.hpp"
+#include "simd/exp_ops.hpp"
+#include "simd/exp-inl.hpp"
+#include "distances/exp_policies.hpp"
 #include "distances/soft_dtw_lanes_kernel.hpp"
 
 }  // namespace
 
 namespace rc::distances::soft_dtw_lanes {
 
-const RowKernels kSse2RowKernels{{soft_row<Sse2, 16>, soft_row<Sse2, 8>, soft_row<Sse2, 4>},
-                                   {soft_strip<Sse2, 16>, soft_strip<Sse2, 8>, soft_strip<Sse2, 4>}};
+template <class Exp>
+constexpr RowKernels kernels_with() {
+    return {{soft_row<ExpOps, 16, Exp>, soft_row<ExpOps, 8, Exp>, soft_row<ExpOps, 4, Exp>},
+            {soft_strip<ExpOps, 16, Exp>, soft_strip<ExpOps, 8, Exp>, soft_strip<ExpOps, 4, Exp>}};
+}
+
+const RowKernels kSse2RowKernels[3] = {kernels_with<LibraryExp>(), kernels_with<LaneExp<true>>(),
+                                        kernels_with<LaneExp<false>>()};
 
 }  // namespace rc::distances::soft_dtw_lanes

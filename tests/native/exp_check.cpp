@@ -2,19 +2,22 @@
 // library's exp on a reproducible mix of arguments, and reports the variant the module would
 // choose. Built by tests/test_exp_lanes.py (CMake target exp_check), never installed.
 //
-//     exp_check COUNT SEED [chosen]
+//     exp_check COUNT SEED [chosen | timing]
 //
 // prints "chosen VARIANT", then one line per instruction set and variant (only the chosen one
-// with the third argument):
-// "TARGET VARIANT MISMATCHES FIRST_MISMATCHING_ARGUMENT_BITS".
+// with `chosen`): "TARGET VARIANT MISMATCHES FIRST_MISMATCHING_ARGUMENT_BITS". With `timing` it
+// prints instead the processor time per element of each, and of the library's exp and log,
+// over COUNT elements of arguments in [-40, 0] (bench/bench_exp_lanes.py).
 
 #include <math.h>
 
+#include <algorithm>
 #include <bit>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 #include <string_view>
 #include <vector>
@@ -70,11 +73,60 @@ const char* name(ExpVariant variant) {
     return "library";
 }
 
+double cpu_seconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+// Nanoseconds per element of `apply` over `count` elements, the best of five runs.
+template <class Apply>
+double time_per_element(std::uint64_t count, Apply&& apply) {
+    double best = 1e300;
+    for (int run = 0; run < 5; ++run) {
+        const double start = cpu_seconds();
+        apply(count);
+        best = std::min(best, cpu_seconds() - start);
+    }
+    return best * 1e9 / static_cast<double>(count);
+}
+
+void timing(std::uint64_t count, const std::vector<const ExpArrays*>& targets, SplitMix& random) {
+    constexpr std::size_t kBlock = 4096;
+    std::vector<double> in(kBlock), out(kBlock);
+    for (double& x : in) x = -40.0 * random.unit();
+    double sink = 0.0;
+    auto blocks = [&](std::uint64_t n, auto&& block) {
+        for (std::uint64_t done = 0; done < n; done += kBlock) {
+            block();
+            sink += out[done % kBlock];
+        }
+    };
+    auto library = [&](double (*f)(double), bool positive) {
+        return time_per_element(count, [&](std::uint64_t n) {
+            blocks(n, [&] {
+                for (std::size_t k = 0; k < kBlock; ++k) out[k] = f(positive ? 1.0 - in[k] : in[k]);
+            });
+        });
+    };
+    std::printf("library exp %.3f\n", library(static_cast<double (*)(double)>(::exp), false));
+    std::printf("library log %.3f\n", library(static_cast<double (*)(double)>(::log), true));
+    for (const ExpArrays* arrays : targets)
+        for (ExpVariant variant : {ExpVariant::fused, ExpVariant::plain}) {
+            const double ns = time_per_element(count, [&](std::uint64_t n) {
+                blocks(n, [&] { arrays->of(variant)(in.data(), out.data(), kBlock); });
+            });
+            std::printf("%s %s %.3f\n", arrays->target, name(variant), ns);
+        }
+    if (sink == 42.0) std::printf("\n");  // keeps the results alive
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 && !(argc == 4 && std::string_view(argv[3]) == "chosen")) {
-        std::fprintf(stderr, "usage: exp_check COUNT SEED [chosen]\n");
+    const std::string_view mode = argc == 4 ? argv[3] : "";
+    if (argc != 3 && !(argc == 4 && (mode == "chosen" || mode == "timing"))) {
+        std::fprintf(stderr, "usage: exp_check COUNT SEED [chosen | timing]\n");
         return 2;
     }
     const std::uint64_t count = std::strtoull(argv[1], nullptr, 10);
@@ -88,10 +140,14 @@ int main(int argc, char** argv) {
     if (__builtin_cpu_supports("fma") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
         targets.push_back(&rc::simd::kExpAvx512);
+    if (mode == "timing") {
+        timing(count, targets, random);
+        return 0;
+    }
     std::vector<Tally> tallies;
     for (const ExpArrays* arrays : targets)
         for (ExpVariant variant : {ExpVariant::fused, ExpVariant::plain})
-            if (argc == 3 || variant == chosen) tallies.push_back({arrays, variant});
+            if (mode.empty() || variant == chosen) tallies.push_back({arrays, variant});
 
     constexpr std::size_t kChunk = 1 << 16;
     std::vector<double> in(kChunk), expected(kChunk), out(kChunk);
