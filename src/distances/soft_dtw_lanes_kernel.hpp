@@ -78,8 +78,15 @@ public:
         for (std::size_t v = 0; v < Vectors; ++v)
             Ops::storeu(sum_ + v * W, Ops::blend(left_is_min[v], Ops::add(Ops::add(e_p[v], e_q[v]), one_),
                                                  Ops::add(Ops::add(one_, e_p[v]), e_q[v])));
-        // ln(1) = +0: a sum of exactly 1 needs no call.
-        for (std::size_t k = 0; k < L; ++k) log_sum_[k] = sum_[k] == 1.0 ? 0.0 : libm_.log(sum_[k]);
+        // ln(1) = +0: a column whose sums are all exactly 1 (far neighbours, small gamma) needs
+        // no call. Skipping lane by lane would cost a mispredicted branch more often than the
+        // call it saves.
+        bool all_one = true;
+        for (std::size_t k = 0; k < L; ++k) all_one &= sum_[k] == 1.0;
+        if (all_one)
+            for (std::size_t k = 0; k < L; ++k) log_sum_[k] = 0.0;
+        else
+            for (std::size_t k = 0; k < L; ++k) log_sum_[k] = libm_.log(sum_[k]);
         for (std::size_t v = 0; v < Vectors; ++v)
             out[v] = Ops::add(Ops::sub(mu[v], Ops::mul(Ops::gather(log_sum_ + v * W), g_)), cost[v]);
         return irregular;
