@@ -9,16 +9,17 @@
 // and [-746, -512], results that overflow or turn subnormal) goes through exp_one lane by lane.
 //
 // Besides the usual vector operations (V, M, lanes, loadu, storeu, broadcast, add, sub, mul, lt,
-// blend, either), the exp needs from Ops:
+// blend, either, unordered), the exp needs from Ops:
 //   I                      a vector of 64-bit integer lanes, as many as V has
 //   fma(a, b, c)           a * b + c rounded once (per lane with std::fma where the target has none)
 //   bits(v), from_bits(i)  the bit patterns of the doubles, and back
 //   broadcast_bits(u)      u in every lane
 //   add_bits, and_bits     64-bit lane-wise addition (modulo 2^64) and conjunction
 //   shift_left<n>(i)       64-bit lane-wise shift left by a constant
-//   gather_bits(t, i)      {t[i[0]], t[i[1]], ...}, t a table of 64-bit words
+//   gather_pairs(t, i, e, o)  e = {t[i[0]], t[i[1]], ...}, o = {t[i[0] + 1], ...}, t a table of
+//                          64-bit words (one 16-byte load per lane beats two gathers)
 //   mask_bits(m)           lane k true -> bit k set
-//   ge(a, b), unordered(a) a >= b, a is NaN
+//   ge(a, b), not_lt(a, b) a >= b; not a < b (true for NaN)
 
 template <class Ops, bool Fused>
 struct ExactExp {
@@ -39,10 +40,9 @@ struct ExactExp {
         namespace d = rc::simd::exp_detail;
         // Step 1 as comparisons of |x|: both fail for NaN, which leaves the regular range too.
         const V magnitude = Ops::from_bits(Ops::and_bits(Ops::bits(x), Ops::broadcast_bits(0x7fffffffffffffffu)));
-        const M tiny = Ops::lt(magnitude, Ops::broadcast(d::kTinyBound));
-        const M large = Ops::ge(magnitude, Ops::broadcast(d::kLargeBound));
-        const M unordered = Ops::unordered(x);
-        const unsigned special = Ops::mask_bits(Ops::either(Ops::either(tiny, large), unordered));
+        const M outside = Ops::either(Ops::lt(magnitude, Ops::broadcast(d::kTinyBound)),
+                                      Ops::not_lt(magnitude, Ops::broadcast(d::kLargeBound)));
+        const unsigned special = Ops::mask_bits(outside);
 
         V kd = mul_add(Ops::broadcast(d::kInvLn2N), x, Ops::broadcast(d::kShift));
         const I ki = Ops::bits(kd);
@@ -51,9 +51,11 @@ struct ExactExp {
                           : Ops::add(Ops::add(x, Ops::mul(kd, Ops::broadcast(d::kNegLn2HiN))),
                                      Ops::mul(kd, Ops::broadcast(d::kNegLn2LoN)));
         // Word 2j is the tail of 2^(j/128), word 2j + 1 its head minus j << 45.
+        I tail_bits, head_bits;
         const I index = Ops::template shift_left<1>(Ops::and_bits(ki, Ops::broadcast_bits(127)));
-        const V tail = Ops::from_bits(Ops::gather_bits(d::kTable, index));
-        const I sbits = Ops::add_bits(Ops::gather_bits(d::kTable + 1, index), Ops::template shift_left<45>(ki));
+        Ops::gather_pairs(d::kTable, index, tail_bits, head_bits);
+        const V tail = Ops::from_bits(tail_bits);
+        const I sbits = Ops::add_bits(head_bits, Ops::template shift_left<45>(ki));
         const V r2 = Ops::mul(r, r);
         V tmp;
         if constexpr (Fused) {
@@ -69,7 +71,7 @@ struct ExactExp {
         const V y = mul_add(scale, tmp, scale);
         if (special == 0) [[likely]]
             return y;
-        return mend(x, y, tiny, unordered, special);
+        return mend(x, y, magnitude, special);
     }
 
     // exp of in[0..count) into out[0..count); in and out may be the same array.
@@ -86,8 +88,9 @@ struct ExactExp {
 
 private:
     // The lanes outside the regular range.
-    [[gnu::noinline]] static V mend(V x, V y, M tiny, M unordered, unsigned special) {
+    [[gnu::noinline]] static V mend(V x, V y, V magnitude, unsigned special) {
         namespace d = rc::simd::exp_detail;
+        const M tiny = Ops::lt(magnitude, Ops::broadcast(d::kTinyBound)), unordered = Ops::unordered(x);
         const V inf = Ops::broadcast(__builtin_inf());
         const M zero = Ops::lt(x, Ops::broadcast(d::kZeroBelow));
         const M overflow = Ops::ge(x, Ops::broadcast(d::kHugeBound));
