@@ -9,7 +9,9 @@ import subprocess
 import sys
 from pathlib import Path
 
+import numpy as np
 import pytest
+from helpers import assert_same_array, float64s_from_script
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "native-checks"
@@ -36,7 +38,8 @@ def exp_check():
         pytest.skip("cmake and ninja from the test environment are needed to build exp_check")
     subprocess.run([cmake, "-S", str(ROOT), "-B", str(BUILD), "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}",
                     f"-DPython_EXECUTABLE={sys.executable}"], check=True, capture_output=True)
-    subprocess.run([cmake, "--build", str(BUILD), "--target", "exp_check"], check=True, capture_output=True)
+    subprocess.run([cmake, "--build", str(BUILD), "--target", "exp_check", "exp_interposer"], check=True,
+                   capture_output=True)
     return BUILD / "exp_check"
 
 
@@ -87,3 +90,33 @@ def test_every_instruction_set_matches_the_library(exp_check, env, seed):
 def test_public_entries_keep_the_library_calls(exp_check):
     chosen, _ = run(exp_check, 0, 1, RC_LIBM="public")
     assert chosen == "library"
+
+
+INTERPOSED_SCRIPT = f"""
+import sys, numpy as np, _rust_core
+sys.path.insert(0, {str(ROOT / "tests")!r})
+import reference_gak, reference_soft_dtw
+rng = np.random.default_rng(8)
+x, y, long_x = rng.normal(size=(2, 9, 2)), rng.normal(size=(17, 10, 2)), rng.normal(size=(24, 2))
+module = [_rust_core.cdist_soft_dtw(x, y, 0.8), _rust_core.cdist_gak(x, y, 1.7),
+          np.array([_rust_core.soft_dtw(long_x, y[0], 0.8), _rust_core.unnormalized_gak_py(long_x, y[1], 1.7)])]
+reference = [np.array([[reference_soft_dtw.soft_dtw(a, b, 0.8) for b in y] for a in x]),
+             np.array(reference_gak.cdist_gak(x, y, 1.7)),
+             np.array([reference_soft_dtw.soft_dtw(long_x, y[0], 0.8), reference_gak.unnormalized_gak(long_x, y[1], 1.7)])]
+sys.stdout.write(b"".join(m.tobytes() for m in module + reference).hex())
+"""
+
+
+@pytest.mark.skipif(platform.libc_ver()[0] != "glibc", reason="preloading a replacement exp needs the GNU C library")
+def test_an_exp_the_lanes_do_not_reproduce_keeps_the_calls(exp_check):
+    # Under a preloaded exp that differs from the library's in the last bit no lane variant
+    # agrees, so the module keeps calling exp: its results follow the replacement, bit for bit
+    # as the references do through math.exp, which calls the same exp.
+    preload = {"LD_PRELOAD": str(BUILD / "libexp_interposer.so")}
+    chosen, _ = run(exp_check, 0, 1, **preload)
+    assert chosen == "library"
+    values = float64s_from_script(INTERPOSED_SCRIPT, **preload)
+    module, reference = values[: len(values) // 2], values[len(values) // 2 :]
+    assert_same_array(module, reference)
+    plain = float64s_from_script(INTERPOSED_SCRIPT)
+    assert not np.array_equal(plain[: len(plain) // 2], module)  # the replacement did change the results
