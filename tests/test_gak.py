@@ -159,7 +159,7 @@ sys.stdout.write(b"".join(m.tobytes() for m in out).hex())
 """
 
 
-@pytest.mark.parametrize("simd", ["scalar", "avx2"])
+@pytest.mark.parametrize("simd", ["scalar", "avx2", "avx512"])
 @pytest.mark.parametrize("libm", ["default", "public"])
 def test_every_simd_and_libm_path_matches_the_reference(simd, libm):
     actual = float64s_from_script(PATH_SCRIPT, RC_SIMD=simd, RC_LIBM=libm).reshape(len(PATH_SIGMAS), 3, 5)

@@ -39,7 +39,12 @@ gak_lanes::StripKernel strip_kernel() noexcept {
 #if defined(__x86_64__)
     static const gak_lanes::StripKernel chosen = [] {
         const auto variant = static_cast<std::size_t>(libm_entry().exp_variant);
-        return simd_level() == SimdLevel::scalar ? gak_lanes::kSse2Strip[variant] : gak_lanes::kAvx2Strip[variant];
+        switch (simd_level()) {
+            case SimdLevel::avx512: return gak_lanes::kAvx512Strip[variant];
+            case SimdLevel::avx2: return gak_lanes::kAvx2Strip[variant];
+            case SimdLevel::scalar: break;
+        }
+        return gak_lanes::kSse2Strip[variant];
     }();
     return chosen;
 #else
@@ -286,7 +291,8 @@ double self_gak(const Series& x, const KernelRule& rule, SweepRows& sweep) {
 // The sweeps, compiled once more for AVX2: flatten inlines everything they call into these entry
 // points, so the element-wise loops use the wider vectors (and three-operand instructions) while
 // each element keeps its operations, and no function shared with baseline callers is compiled
-// with those instructions. AVX-512 gains nothing more here: the exp calls bound the sweep.
+// with those instructions. AVX-512 machines use these too: the strips, which hold most cells,
+// have kernels of their own per instruction set.
 struct Sweeps {
     double (*pair)(const Series&, const Series&, const KernelRule&, SweepRows&);
     double (*self)(const Series&, const KernelRule&, SweepRows&);

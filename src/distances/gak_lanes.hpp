@@ -29,9 +29,10 @@ struct StripProblem {
 using StripKernel = void (*)(const StripProblem&);
 
 // Defined in the instruction-set files, one per simd::ExpVariant (the library's exp calls, the
-// lane exp with fused multiply-adds, without); the AVX2 ones are only read after a run-time CPU
-// check.
+// lane exp with fused multiply-adds, without); the AVX2 and AVX-512 ones are only read after a
+// run-time CPU check.
 extern const StripKernel kSse2Strip[3];
 extern const StripKernel kAvx2Strip[3];
+extern const StripKernel kAvx512Strip[3];
 
 }  // namespace rc::distances::gak_lanes

@@ -1,4 +1,4 @@
-// GAK strip kernel for AVX2 (also used on AVX-512 machines): two vectors of 4 rows.
+// GAK strip kernel for AVX2: two vectors of 4 rows.
 #include <immintrin.h>
 
 #include <cmath>

@@ -213,16 +213,25 @@ void soft_dtw_row_block(const Series& x, std::size_t first, const Series& y, con
 
 constexpr std::size_t kScalarLanes = 4;  // pairs per group of the cell-by-cell sweep
 
-// The SIMD row kernels of the process's instruction set, or null where there are none. The calls
-// bound these kernels, not the vector width, so AVX-512 machines run the AVX2 ones.
+// The SIMD row kernels of the process's instruction set and exp, or null where there are none.
 const soft_dtw_lanes::RowKernels* row_kernels() noexcept {
 #if defined(__x86_64__)
-    static const soft_dtw_lanes::RowKernels* const chosen = [] {
+    static const soft_dtw_lanes::RowKernels chosen = [] {
+        using namespace soft_dtw_lanes;
         const auto variant = static_cast<std::size_t>(libm_entry().exp_variant);
-        return simd_level() == SimdLevel::scalar ? &soft_dtw_lanes::kSse2RowKernels[variant]
-                                                 : &soft_dtw_lanes::kAvx2RowKernels[variant];
+        switch (simd_level()) {
+            case SimdLevel::avx512: {
+                RowKernels kernels = kAvx512RowKernels[variant];
+                kernels.by_width[2] = kAvx2RowKernels[variant].by_width[2];
+                kernels.strip_by_width[2] = kAvx2RowKernels[variant].strip_by_width[2];
+                return kernels;
+            }
+            case SimdLevel::avx2: return kAvx2RowKernels[variant];
+            case SimdLevel::scalar: break;
+        }
+        return kSse2RowKernels[variant];
     }();
-    return chosen;
+    return &chosen;
 #else
     return nullptr;
 #endif

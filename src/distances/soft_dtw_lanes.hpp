@@ -48,9 +48,10 @@ struct RowKernels {
 double literal_cell(double up, double diag, double left, double cost, double gamma, const LibmEntry& libm) noexcept;
 
 // Defined in the instruction-set files, one set per simd::ExpVariant (the library's exp calls,
-// the lane exp with fused multiply-adds, without); the AVX2 ones are only read after a run-time
-// CPU check.
+// the lane exp with fused multiply-adds, without); the AVX2 and AVX-512 ones are only read after
+// a run-time CPU check. AVX-512 has no 4-lane kernels (null): AVX2's serve there.
 extern const RowKernels kSse2RowKernels[3];
 extern const RowKernels kAvx2RowKernels[3];
+extern const RowKernels kAvx512RowKernels[3];
 
 }  // namespace rc::distances::soft_dtw_lanes

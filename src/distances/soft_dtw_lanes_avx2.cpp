@@ -1,4 +1,4 @@
-// Soft-DTW lane kernels for AVX2 (also used on AVX-512 machines): vectors of 4 pairs.
+// Soft-DTW lane kernels for AVX2 (their 4-lane ones also on AVX-512 machines): vectors of 4 pairs.
 #include <immintrin.h>
 
 #include <cmath>

@@ -14,6 +14,7 @@
 #include "simd/exp_table.hpp"
 
 namespace {
+#include "distances/simd_ops_avx512.hpp"
 #include "simd/exp_ops.hpp"
 #include "simd/exp-inl.hpp"
 }  // namespace

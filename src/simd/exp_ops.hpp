@@ -3,24 +3,11 @@
 // inside the instruction-set files' namespace after their Ops and <immintrin.h>.
 
 #if defined(__AVX512F__)
-struct ExpOps {
-    using V = __m512d;
-    using M = __mmask8;
+struct ExpOps : Avx512 {
     using I = __m512i;
-    static constexpr std::size_t lanes = 8;
-    static V loadu(const double* p) { return _mm512_loadu_pd(p); }
-    static void storeu(double* p, V v) { _mm512_storeu_pd(p, v); }
-    static V broadcast(double x) { return _mm512_set1_pd(x); }
-    static V add(V a, V b) { return _mm512_add_pd(a, b); }
-    static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
-    static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
     static V fma(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }
-    static M lt(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
     static M ge(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_GE_OQ); }
     static M not_lt(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_NLT_UQ); }
-    static M unordered(V a) { return _mm512_cmp_pd_mask(a, a, _CMP_UNORD_Q); }
-    static M either(M a, M b) { return static_cast<M>(a | b); }
-    static V blend(M m, V a, V b) { return _mm512_mask_blend_pd(m, b, a); }
     static unsigned mask_bits(M m) { return m; }
     static I bits(V v) { return _mm512_castpd_si512(v); }
     static V from_bits(I i) { return _mm512_castsi512_pd(i); }
