@@ -38,7 +38,7 @@ inline double kernel_denominator(double sigma) noexcept { return (sigma + sigma)
 gak_lanes::StripKernel strip_kernel() noexcept {
 #if defined(__x86_64__)
     static const gak_lanes::StripKernel chosen = [] {
-        const auto variant = static_cast<std::size_t>(libm_entry().exp_variant);
+        const auto variant = static_cast<std::size_t>(simd::kernel_exp_variant());
         switch (simd_level()) {
             case SimdLevel::avx512: return gak_lanes::kAvx512Strip[variant];
             case SimdLevel::avx2: return gak_lanes::kAvx2Strip[variant];
@@ -54,7 +54,7 @@ gak_lanes::StripKernel strip_kernel() noexcept {
 
 // The lane exp over arrays, when it reproduces the library's exp here, else null.
 simd::ExpArray lane_exp() noexcept {
-    const simd::ExpVariant variant = libm_entry().exp_variant;
+    const simd::ExpVariant variant = simd::kernel_exp_variant();
     const simd::ExpArrays* arrays = simd::exp_arrays();
     return variant == simd::ExpVariant::library || arrays == nullptr ? nullptr : arrays->of(variant);
 }

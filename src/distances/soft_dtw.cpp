@@ -15,6 +15,7 @@
 #include "distances/pairwise.hpp"
 #include "distances/soft_dtw_lanes.hpp"
 #include "libm_entry.hpp"
+#include "simd/exp.hpp"
 #include "simd_level.hpp"
 
 // A cell costs two exp calls and one log call and depends on its left neighbour, so a plain
@@ -218,7 +219,7 @@ const soft_dtw_lanes::RowKernels* row_kernels() noexcept {
 #if defined(__x86_64__)
     static const soft_dtw_lanes::RowKernels chosen = [] {
         using namespace soft_dtw_lanes;
-        const auto variant = static_cast<std::size_t>(libm_entry().exp_variant);
+        const auto variant = static_cast<std::size_t>(simd::kernel_exp_variant());
         switch (simd_level()) {
             case SimdLevel::avx512: {
                 RowKernels kernels = kAvx512RowKernels[variant];

@@ -1,6 +1,8 @@
-// Which instruction set's lane exp the process uses: the one of its SIMD level.
+// Which instruction set's lane exp the process uses (the one of its SIMD level), and whether the
+// kernels use it.
 #include "simd/exp.hpp"
 
+#include "libm_entry.hpp"
 #include "simd_level.hpp"
 
 namespace rc::simd {
@@ -14,6 +16,15 @@ const ExpArrays* exp_arrays() noexcept {
     }
 #endif
     return nullptr;
+}
+
+ExpVariant kernel_exp_variant() noexcept {
+    static const ExpVariant variant = [] {
+        const ExpVariant agreeing = libm_entry().exp_variant;
+        const bool slow = agreeing == ExpVariant::fused && simd_level() == SimdLevel::scalar;
+        return slow || exp_arrays() == nullptr ? ExpVariant::library : agreeing;
+    }();
+    return variant;
 }
 
 }  // namespace rc::simd

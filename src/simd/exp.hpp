@@ -30,4 +30,10 @@ extern const ExpArrays kExpAvx512;
 // The arrays of the process's instruction set (see simd_level.hpp), or null where there are none.
 const ExpArrays* exp_arrays() noexcept;
 
+// The exp the kernels use: the lane variant that reproduces the library's (libm_entry.hpp),
+// except where its lanes would be slower than the library's calls, which give the same bits:
+// on the baseline instruction set the fused variant has no fused multiply-add instruction and
+// calls std::fma per operation.
+ExpVariant kernel_exp_variant() noexcept;
+
 }  // namespace rc::simd
