@@ -66,7 +66,7 @@ with tarfile.open(sdist_path) as sdist:
     names = [name.split("/", 1)[1] for name in sdist.getnames() if "/" in name]
 for needed in ("pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE", "PKG-INFO", "src/exports.map",
                "src/module.cpp", "src/function_table.cpp", "python/_rust_core-stubs/__init__.pyi",
-               "python/cdist_blocks/__init__.py"):
+               "python/tsmoo_kernels/__init__.py", "python/tsmoo_kernels/blocks.py"):
     if needed not in names:
         problems.append(f"sdist lacks {needed}")
 junk = re.compile(r"(^|/)(\.venv[^/]*|build|dist|\.git|\.hypothesis|\.pytest_cache|\.mypy_cache|__pycache__)(/|$)"
@@ -79,7 +79,7 @@ with zipfile.ZipFile(wheel_path) as wheel:
     metadata = email.parser.Parser().parsestr(wheel.read(metadata_name).decode())
 if not any(re.fullmatch(r"_rust_core\.cpython-313-[^/]+\.so", name) for name in files):
     problems.append("wheel lacks the _rust_core extension")
-for needed in ("_rust_core-stubs/__init__.pyi", "cdist_blocks/__init__.py"):
+for needed in ("_rust_core-stubs/__init__.pyi", "tsmoo_kernels/__init__.py", "tsmoo_kernels/blocks.py", "tsmoo_kernels/py.typed"):
     if needed not in files:
         problems.append(f"wheel lacks {needed}")
 if not any(name.endswith(".dist-info/licenses/LICENSE") for name in files):
@@ -135,7 +135,7 @@ import math
 import numpy as np
 
 import _rust_core as rc
-import cdist_blocks
+import tsmoo_kernels.blocks
 
 assert "site-packages" in rc.__file__, rc.__file__
 called = set()
@@ -172,7 +172,7 @@ niches, distances = call("associate_to_niches_py", f, directions, ideal, nadir)
 assert niches.dtype == np.int64 and distances.shape == (10,)
 assert called == set(rc.__all__) and len(called) == 16, sorted(set(rc.__all__) - called)
 
-assert cdist_blocks.MEASURES.keys() == {"dtw", "soft_dtw", "gak", "manhattan"}
+assert tsmoo_kernels.blocks.MEASURES.keys() == {"dtw", "soft_dtw", "gak", "manhattan"}
 shipped = {str(p) for p in importlib.metadata.files("tsmoo-kernels")}
 assert "_rust_core-stubs/__init__.pyi" in shipped, sorted(shipped)
 print(f"   numpy {np.__version__}: {len(called)} functions called")
