@@ -2,7 +2,7 @@
 # Release check of the distribution, the way a user meets it:
 #   1. `python -m build` makes the sdist and, from that sdist, the wheel;
 #   2. the sdist holds what a build needs and no working-tree junk; the wheel holds the
-#      module, its stubs, cdist_blocks and the right metadata;
+#      module, its stubs, the tsmoo_kernels package and the right metadata;
 #   3. `auditwheel repair` gives the wheel a manylinux tag;
 #   4. the repaired wheel goes into a fresh venv with nothing but pip and the oldest NumPy the
 #      metadata allows, binaries only, and every function is called; stubtest then checks the
