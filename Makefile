@@ -1,15 +1,20 @@
 # Quick start: `make demo` runs the demo, `make test` runs the test suite. Both create .venv
 # with a Python >= 3.13 (override with PYTHON=...), install the build and test dependencies
-# from PyPI, and (re)build the extension only when a source file changed.
+# from PyPI, and (re)build the extension only when a source file changed. The demo adds its own
+# plotting dependency (the `demo` extra) to .venv; the test suite never needs it.
 
 VENV := .venv
 BIN := $(VENV)/bin
 SOURCES := $(shell find src python -name '*.cpp' -o -name '*.hpp' -o -name '*.map' -o -name '*.py' -o -name '*.pyi') CMakeLists.txt pyproject.toml
 
-.PHONY: demo test bench build sanitize free-threaded package-check clean
+.PHONY: demo test bench compare build sanitize free-threaded package-check clean
 
-demo: $(VENV)/.built
+demo: $(VENV)/.built $(VENV)/.demo-ready
 	$(BIN)/python demo/demo.py
+
+$(VENV)/.demo-ready: $(VENV)/.ready pyproject.toml
+	$(BIN)/python -m pip install --quiet --prefer-binary $$($(BIN)/python tools/build_requires.py demo)
+	touch $@
 
 test: $(VENV)/.built
 	$(BIN)/python -m pytest $(PYTEST_ARGS)
