@@ -24,6 +24,24 @@ bench: $(VENV)/.built
 
 build: $(VENV)/.built
 
+# Ours against tslearn, dtaidistance, aeon, pymoo and moocore, side by side in one process. The
+# other libraries live only in a venv of their own, never in .venv; COMPARE_ARGS is passed on
+# (--workers 1, --quick, --markdown, --only NAME).
+CMP_VENV := .venv-compare
+compare: $(CMP_VENV)/.built
+	$(CMP_VENV)/bin/python bench/compare.py $(COMPARE_ARGS)
+
+$(CMP_VENV)/.ready: bench/compare-requirements.txt pyproject.toml
+	@test -x $(CMP_VENV)/bin/python || { py="$${PYTHON:-$$(tools/find-python.sh)}" && "$$py" -m venv $(CMP_VENV); }
+	$(CMP_VENV)/bin/python -m pip install --quiet --upgrade pip
+	$(CMP_VENV)/bin/python -m pip install --quiet --prefer-binary cmake ninja $$($(CMP_VENV)/bin/python tools/build_requires.py) \
+		-r bench/compare-requirements.txt
+	touch $@
+
+$(CMP_VENV)/.built: $(CMP_VENV)/.ready $(SOURCES)
+	$(CMP_VENV)/bin/python -m pip install --quiet --no-build-isolation --no-deps .
+	touch $@
+
 # The whole suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer. The
 # ASan runtime is preloaded into the ordinary interpreter; leak detection stays off because
 # the interpreter itself keeps memory until exit.
@@ -62,4 +80,4 @@ package-check:
 	tools/check-package.sh
 
 clean:
-	rm -rf build $(VENV) $(FT_VENV)
+	rm -rf build $(VENV) $(FT_VENV) $(CMP_VENV)
