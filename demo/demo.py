@@ -133,7 +133,7 @@ def synthetic_series_section(out_dir, plt):
 
 
 def error_rate(distances: np.ndarray, train_labels, test_labels) -> float:
-    """1-NN test error; argmin takes the first of tied neighbours, as the archive's baseline does."""
+    """Test error of 1-nearest-neighbour classification; of tied neighbours the first counts."""
     return float(np.mean(train_labels[distances.argmin(axis=1)] != test_labels))
 
 
