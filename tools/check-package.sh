@@ -223,8 +223,10 @@ ft_python="${FT_PYTHON:-$(tools/free-threaded-python.sh)}"
 "$ft_python" -m venv "$root/venv-ft"
 venv=$PWD/$root/venv-ft
 # pip builds the wheel from the sdist in an isolated environment of the free-threaded
-# interpreter, as a user of that interpreter without a wheel would get it.
-logged build-ft "$venv/bin/python" -m pip wheel "${pip_opts[@]}" --no-deps --wheel-dir "$root/dist-ft" "$sdist"
+# interpreter, as a user of that interpreter without a wheel would get it. NumPy's newest
+# release need not have a cp313t wheel; a binary NumPy keeps pip from compiling one from source.
+logged build-ft "$venv/bin/python" -m pip wheel "${pip_opts[@]}" --only-binary=numpy --no-deps \
+    --wheel-dir "$root/dist-ft" "$sdist"
 ft_wheel=$(ls "$root"/dist-ft/*.whl)
 case "$ft_wheel" in
     *-cp313-cp313t-linux_x86_64.whl) ;;
