@@ -66,9 +66,9 @@ def ulps(a, b) -> float:
     """Largest distance between corresponding entries in units of the last place of the larger."""
     a, b = np.asarray(a, dtype=np.float64), np.asarray(b, dtype=np.float64)
     both_nan = np.isnan(a) & np.isnan(b)
-    scale_ = np.spacing(np.maximum(np.abs(a), np.abs(b)))
+    unit = np.spacing(np.maximum(np.abs(a), np.abs(b)))
     with np.errstate(invalid="ignore"):
-        gap = np.where(both_nan | (a == b), 0.0, np.abs(a - b) / scale_)
+        gap = np.where(both_nan | (a == b), 0.0, np.abs(a - b) / unit)
     return float(np.max(gap)) if gap.size else 0.0
 
 
@@ -90,7 +90,8 @@ def agreement(ours, theirs, why: str = "", note: str = "") -> str:
 
 
 # --- the cases -------------------------------------------------------------------------------
-# Each case returns (description, our call, their call, agreement(ours_result, their_result),
+# A case is registered with its description and the other library's function; its builder makes
+# the inputs and returns (our call, their call, agree(our_result, their_result) -> text,
 # our workers, their workers).
 
 CASES = []
