@@ -119,8 +119,9 @@ def cdist_soft_dtw(x: _Float64Array, y: _Float64Array, gamma: _Real) -> _Float64
 def gak(x: _Float64Array, y: _Float64Array, sigma: _Real) -> float:
     """Normalised global alignment kernel of two series ``x`` (n, d) and ``y`` (m, e >= d):
     K(x, y) / sqrt(K(x, x) * K(y, y)) with K as in ``unnormalized_gak_py``: a similarity of at
-    most about 1, exactly 1 for identical series. Long series can make K overflow or underflow;
-    the quotient then follows IEEE arithmetic (0 or NaN). ``sigma`` is the bandwidth, not checked
+    most about 1, exactly 1 for identical series. When long series make a K (or the product under
+    the root) overflow, or distant ones make K underflow, those sums are recomputed with an
+    extended exponent and the true ratio is returned. ``sigma`` is the bandwidth, not checked
     (0 gives NaN).
 
     Raises PanicException when y has fewer features than x.
