@@ -21,7 +21,7 @@ extern const rc::simd::Kernels kKernels;
 constinit const rc::simd::Kernels kKernels{
     .target = kTarget,
     .cost = {cost_rows::from_features<Wide>},
-    .dtw = {dtw_strip::accumulate_any<Scalar, 1, rc::distances::dtw::kStripRows>, dtw_path::forward_pass_any<Wide>,
+    .dtw = {rc::simd::baseline::dtw_one_pair, dtw_path::forward_pass_any<Wide>,
             kDtwRows == 0 ? 0 : Wide::lanes, dtw_lanes<1>(), dtw_lanes<2>()},
     // By the widths of soft_dtw::kWidths: 16, 8, 4, 3, 2, 1.
     .soft_dtw = {{soft_dtw_cells::soft_row<CallBound, 16>, soft_dtw_cells::soft_row<CallBound, 8>,

@@ -37,6 +37,10 @@ constexpr const char* kTarget = "baseline";
 constexpr std::size_t kDtwRows = 0;
 constexpr std::size_t (*manhattan_sum)(const rc::distances::manhattan::Block&, std::size_t, double*) = nullptr;
 
+void dtw_one_pair(const rc::distances::dtw::LaneProblem& problem) {
+    dtw_strip::accumulate_any<Scalar, 1, rc::distances::dtw::kStripRows>(problem);
+}
+
 #include "simd/table-inl.hpp"
 
 }  // namespace rc::simd::baseline

@@ -10,12 +10,16 @@ using rc::distances::dtw::kStripRows;
 using rc::distances::dtw::LaneProblem;
 using rc::distances::dtw::Span;
 
+// The strip's state lives in arrays of vectors that stay in registers only if every step is
+// inlined into one function; a lambda called out of line would take them through memory.
+#define DTW_STRIP_INLINE __attribute__((always_inline))
+
 // Squared distances of step xt of x (x0: its first feature, broadcast) to one step of every
 // lane's y (yu: its features, lanes interleaved), features summed in increasing order. The
 // scalar sum starts from 0.0, and 0.0 + diff * diff is diff * diff exactly (a square is never
 // -0.0), so starting from the first square gives the same bits.
 template <class Ops, std::size_t Vectors, std::size_t D>
-inline void step_costs(typename Ops::V x0, const double* xt, const double* yu, std::size_t dim,
+[[gnu::always_inline]] inline void step_costs(typename Ops::V x0, const double* xt, const double* yu, std::size_t dim,
                        typename Ops::V* cost) {
     constexpr std::size_t W = Ops::lanes, L = W * Vectors;
     if (dim == 0) {
@@ -55,24 +59,27 @@ inline void step_costs(typename Ops::V x0, const double* xt, const double* yu, s
 // state lives in locals, not in an object, so that the stores to the rows cannot be taken to
 // alias it.
 template <class Ops, std::size_t Vectors, std::size_t R, std::size_t D, bool NanFree, bool KeepAll>
-Span run_strip(const LaneProblem& p, std::size_t t0, const double* above, double* const* below) {
+[[gnu::always_inline]] inline Span run_strip(const LaneProblem& p, std::size_t t0, const double* above, double* const* below) {
     using V = typename Ops::V;
     constexpr std::size_t W = Ops::lanes, L = W * Vectors;
     const std::size_t dim = D ? D : p.d;
     const Span* spans = p.spans + t0;
+    const double* const y = p.y;
     const V inf = Ops::broadcast(__builtin_inf());
     const double* xr[R];
+    double* kept[R];
     V x0[R];
     V diag[R][Vectors];  // A[t0 + r][column - 1]
     V out[R][Vectors];   // A[t0 + r + 1][column]: the last result of row r, its next left neighbour
     for (std::size_t r = 0; r < R; ++r) {
         xr[r] = p.x + (t0 + r) * dim;
+        kept[r] = below[r];
         x0[r] = Ops::broadcast(dim > 0 ? xr[r][0] : 0.0);
         for (std::size_t v = 0; v < Vectors; ++v) diag[r][v] = out[r][v] = inf;
     }
-    const auto cell = [&]<std::size_t r>(std::integral_constant<std::size_t, r>, std::size_t column) {
+    const auto cell = [&]<std::size_t r>(std::integral_constant<std::size_t, r>, std::size_t column) DTW_STRIP_INLINE {
         V cost[Vectors];
-        step_costs<Ops, Vectors, D>(x0[r], xr[r], p.y + (column - 1) * dim * L, dim, cost);
+        step_costs<Ops, Vectors, D>(x0[r], xr[r], y + (column - 1) * dim * L, dim, cost);
         for (std::size_t v = 0; v < Vectors; ++v) {
             V up;
             if constexpr (r == 0)
@@ -83,29 +90,29 @@ Span run_strip(const LaneProblem& p, std::size_t t0, const double* above, double
                                    : Ops::min_ignoring_nan(Ops::min_ignoring_nan(up, out[r][v]), diag[r][v]);
             diag[r][v] = up;
             out[r][v] = Ops::add(cost[v], best);
-            if constexpr (KeepAll || r == R - 1) Ops::storeu(below[r] + column * L + v * W, out[r][v]);
+            if constexpr (KeepAll || r == R - 1) Ops::storeu(kept[r] + column * L + v * W, out[r][v]);
         }
     };
-    const auto outside_span = [&]<std::size_t r>(std::integral_constant<std::size_t, r>, std::size_t column) {
+    const auto outside_span = [&]<std::size_t r>(std::integral_constant<std::size_t, r>, std::size_t column) DTW_STRIP_INLINE {
         for (std::size_t v = 0; v < Vectors; ++v) {
             if constexpr (r == 0)
                 diag[r][v] = Ops::loadu(above + column * L + v * W);
             else
                 diag[r][v] = out[r - 1][v];
             out[r][v] = inf;
-            if constexpr (KeepAll || r == R - 1) Ops::storeu(below[r] + column * L + v * W, inf);
+            if constexpr (KeepAll || r == R - 1) Ops::storeu(kept[r] + column * L + v * W, inf);
         }
     };
     // Calls step(row) with row = R - 1, ..., 0 as compile-time constants. Rows run last to
     // first, so row r still sees row r - 1's result of the previous step.
-    const auto rows_last_to_first = [](auto&& step) {
-        [&]<std::size_t... k>(std::index_sequence<k...>) {
+    const auto rows_last_to_first = [](auto&& step) DTW_STRIP_INLINE {
+        [&]<std::size_t... k>(std::index_sequence<k...>) DTW_STRIP_INLINE {
             (step(std::integral_constant<std::size_t, R - 1 - k>{}), ...);
         }(std::make_index_sequence<R>{});
     };
     const std::size_t first = spans[0].first, last = spans[R - 1].last;
-    const auto checked_step = [&](std::size_t J) {
-        rows_last_to_first([&](auto r) {
+    const auto checked_step = [&](std::size_t J) DTW_STRIP_INLINE {
+        rows_last_to_first([&](auto r) DTW_STRIP_INLINE {
             if (J < first + r || J - r > last) return;  // row r has not started or is done
             const std::size_t column = J - r;
             if (column >= spans[r].first && column <= spans[r].last)
@@ -126,7 +133,7 @@ Span run_strip(const LaneProblem& p, std::size_t t0, const double* above, double
     std::size_t J = first;
     if (fast_first <= fast_last) {
         for (; J < fast_first; ++J) checked_step(J);
-        for (; J <= fast_last; ++J) rows_last_to_first([&](auto r) { cell(r, J - r); });
+        for (; J <= fast_last; ++J) rows_last_to_first([&](auto r) DTW_STRIP_INLINE { cell(r, J - r); });
     }
     for (; J < end; ++J) checked_step(J);
     return Span{first, last};
@@ -201,5 +208,7 @@ void accumulate_any(const LaneProblem& p) {
     if (p.finite) return accumulate<Ops, Vectors, Rows, 0, true>(p);
     return accumulate<Ops, Vectors, Rows, 0, false>(p);
 }
+
+#undef DTW_STRIP_INLINE
 
 }  // namespace dtw_strip
