@@ -1,6 +1,6 @@
 // The C library's table-driven exp in SIMD lanes, bit for bit, for both of its variants.
-// Included by the instruction-set files inside their own namespace, after simd/exp_table.hpp and
-// the definition of their Ops (no include guard, no includes).
+// Included only by the target files, inside the target's namespace, after simd/exp_table.hpp and
+// the ops structs (no include guard, no includes).
 //
 // Every lane performs the steps of exp_detail::exp_one. Lanes with 2^-54 <= |x| < 512 (the
 // regular range) take the vector path, where the only fused operations are the ones the
@@ -107,3 +107,13 @@ private:
         return Ops::loadu(ys);
     }
 };
+
+// The array entries of a target's table for its ops, or none where the ops have no integer lanes
+// (a one-lane baseline off x86-64).
+template <class Ops>
+constexpr rc::simd::ExpArrays exp_arrays_of(const char* target) {
+    if constexpr (requires { typename Ops::I; })
+        return {target, ExactExp<Ops, true>::apply, ExactExp<Ops, false>::apply};
+    else
+        return {target, nullptr, nullptr};
+}

@@ -1,27 +1,21 @@
-// Which instruction set's lane exp the process uses (the one of its SIMD level), and whether the
+// Which target's lane exp the process uses (the one of its kernel table), and whether the
 // kernels use it.
 #include "simd/exp.hpp"
 
 #include "libm_entry.hpp"
-#include "simd_level.hpp"
+#include "simd/dispatch.hpp"
 
 namespace rc::simd {
 
 const ExpArrays* exp_arrays() noexcept {
-#if defined(__x86_64__)
-    switch (simd_level()) {
-        case SimdLevel::avx512: return &kExpAvx512;
-        case SimdLevel::avx2: return &kExpAvx2;
-        case SimdLevel::scalar: return &kExpSse2;
-    }
-#endif
-    return nullptr;
+    const ExpArrays& arrays = kernels().exp;
+    return arrays.fused != nullptr && arrays.plain != nullptr ? &arrays : nullptr;
 }
 
 ExpVariant kernel_exp_variant() noexcept {
     static const ExpVariant variant = [] {
         const ExpVariant agreeing = libm_entry().exp_variant;
-        const bool slow = agreeing == ExpVariant::fused && simd_level() == SimdLevel::scalar;
+        const bool slow = agreeing == ExpVariant::fused && target() == Target::baseline;
         return slow || exp_arrays() == nullptr ? ExpVariant::library : agreeing;
     }();
     return variant;

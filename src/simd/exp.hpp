@@ -14,20 +14,15 @@ enum class ExpVariant { library, fused, plain };
 using ExpArray = void (*)(const double* in, double* out, std::size_t count);
 
 struct ExpArrays {
-    const char* target;
+    const char* target;  // the instruction set they were compiled for
     ExpArray fused;
     ExpArray plain;
 
     ExpArray of(ExpVariant variant) const noexcept { return variant == ExpVariant::fused ? fused : plain; }
 };
 
-// Defined in the instruction-set files; the AVX2 and AVX-512 ones are only called after a
-// run-time CPU check.
-extern const ExpArrays kExpSse2;
-extern const ExpArrays kExpAvx2;
-extern const ExpArrays kExpAvx512;
-
-// The arrays of the process's instruction set (see simd_level.hpp), or null where there are none.
+// The arrays of the process's target (a row of its kernel table, see dispatch.hpp), or null where
+// there are none.
 const ExpArrays* exp_arrays() noexcept;
 
 // The exp the kernels use: the lane variant that reproduces the library's (libm_entry.hpp),

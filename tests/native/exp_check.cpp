@@ -22,12 +22,24 @@
 #include <string_view>
 #include <vector>
 
+#include "exp_lanes.hpp"
 #include "libm_entry.hpp"
 #include "simd/exp.hpp"
 
 namespace {
 
 using rc::simd::ExpArrays;
+
+bool has_avx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx2");
+}
+
+bool has_avx512() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
+}
 using rc::simd::ExpVariant;
 
 struct SplitMix {
@@ -123,6 +135,12 @@ void timing(std::uint64_t count, const std::vector<const ExpArrays*>& targets, S
 
 }  // namespace
 
+// The module's probe (libm_entry.cpp) runs the lane exp of the widest instruction set here, as
+// the module runs its own target's.
+const ExpArrays* rc::simd::exp_arrays() noexcept {
+    return has_avx512() ? &exp_check::kAvx512 : has_avx2() ? &exp_check::kAvx2 : &exp_check::kBaseline;
+}
+
 int main(int argc, char** argv) {
     const std::string_view mode = argc == 4 ? argv[3] : "";
     if (argc != 3 && !(argc == 4 && (mode == "chosen" || mode == "timing"))) {
@@ -134,12 +152,9 @@ int main(int argc, char** argv) {
     const ExpVariant chosen = rc::libm_entry().exp_variant;
     std::printf("chosen %s\n", name(chosen));
 
-    std::vector<const ExpArrays*> targets = {&rc::simd::kExpSse2};
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("fma") && __builtin_cpu_supports("avx2")) targets.push_back(&rc::simd::kExpAvx2);
-    if (__builtin_cpu_supports("fma") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
-        targets.push_back(&rc::simd::kExpAvx512);
+    std::vector<const ExpArrays*> targets = {&exp_check::kBaseline};
+    if (has_avx2()) targets.push_back(&exp_check::kAvx2);
+    if (has_avx512()) targets.push_back(&exp_check::kAvx512);
     if (mode == "timing") {
         timing(count, targets, random);
         return 0;

@@ -1,0 +1,19 @@
+// The lane exp for AVX2 with FMA, for exp_check.
+#include <immintrin.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "exp_lanes.hpp"
+#include "simd/exp_table.hpp"
+
+namespace exp_check {
+namespace {
+#include "simd/ops_avx2.hpp"
+#include "simd/exp-inl.hpp"
+}  // namespace
+
+const rc::simd::ExpArrays kAvx2 = exp_arrays_of<Avx2>("avx2");
+
+}  // namespace exp_check

@@ -1,0 +1,23 @@
+// The lane exp for AVX-512 with FMA, for exp_check.
+// GCC 12 reports the deliberately undefined pass-through operand inside its own AVX-512
+// intrinsics as uninitialised.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "exp_lanes.hpp"
+#include "simd/exp_table.hpp"
+
+namespace exp_check {
+namespace {
+#include "simd/ops_avx512.hpp"
+#include "simd/exp-inl.hpp"
+}  // namespace
+
+const rc::simd::ExpArrays kAvx512 = exp_arrays_of<Avx512>("avx512");
+
+}  // namespace exp_check

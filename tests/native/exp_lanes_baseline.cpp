@@ -1,0 +1,19 @@
+// The lane exp for the x86-64 baseline (SSE2), for exp_check.
+#include <emmintrin.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "exp_lanes.hpp"
+#include "simd/exp_table.hpp"
+
+namespace exp_check {
+namespace {
+#include "simd/ops_baseline.hpp"
+#include "simd/exp-inl.hpp"
+}  // namespace
+
+const rc::simd::ExpArrays kBaseline = exp_arrays_of<Baseline>("baseline");
+
+}  // namespace exp_check
