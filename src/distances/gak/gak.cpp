@@ -43,10 +43,12 @@ struct KernelRule {
     double denom;
     LibmEntry libm;
     const global_alignment::Kernels& kernels;
+    simd::ExpVariant exp_variant;
     simd::ExpArray exp_lanes;  // null: the library's calls
 
     explicit KernelRule(double sigma) noexcept
-        : denom(kernel_denominator(sigma)), libm(libm_entry()), kernels(simd::kernels().gak), exp_lanes(lane_exp()) {}
+        : denom(kernel_denominator(sigma)), libm(libm_entry()), kernels(simd::kernels().gak),
+          exp_variant(simd::kernel_exp_variant()), exp_lanes(lane_exp()) {}
 
     // exp of values[0..count) in place, the lanes' or the library's.
     void exponentials(double* values, std::size_t count) const noexcept {
@@ -139,14 +141,12 @@ double sweep_strips(const Series& x, const Series& y, const KernelRule& rule, Sw
         double* current = sweep.strips[0];
         double* next = sweep.strips[1];
         if (rule.exp_lanes != nullptr) {
-            // The lane exp takes a strip's cells in one pass, far faster than the calls the
-            // recurrence could hide.
+            // The strip takes the exp of its cells' arguments in its lanes.
             for (std::size_t s = 0; s < strips; ++s, i += L) {
                 const std::size_t m = width_of(i, L);
                 sweep.strip_arguments(x, i, L, y, m, rule.denom, current);
-                rule.exponentials(current, (m + L) * L);
                 sweep.rows[1][0] = 0.0;
-                strip({sweep.rows[0], sweep.rows[1], current, nullptr, m, i, &rule.libm});
+                strip({sweep.rows[0], sweep.rows[1], current, nullptr, m, i, &rule.libm, rule.exp_variant});
                 std::swap(sweep.rows[0], sweep.rows[1]);
             }
             continue;

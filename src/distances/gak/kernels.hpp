@@ -27,6 +27,9 @@ struct StripProblem {
     std::size_t m;               // at least 1
     std::size_t first_row;       // i0, read by the triangle kernels only
     const LibmEntry* libm;
+    // library: `exponentials` holds exponentials. Otherwise it holds the arguments -cost / denom
+    // (next is null), and the kernel takes their exp itself with the lane exp of this variant.
+    simd::ExpVariant exp = simd::ExpVariant::library;
 };
 
 using StripKernel = void (*)(const StripProblem&);

@@ -8,11 +8,27 @@
 // strip), and the cell is ((left + up) + diag) * kernel, as in the scalar sweep, with the local
 // kernel (1 / (2 - e)) * e formed here from the cell's exponential.
 //
-// Each step also runs L exp calls of the next strip. The calls do not depend on the
-// recurrence, whose chain (a shuffle, two additions and a multiplication per step) then runs
-// in their shadow.
+// With the library's exp, each step also runs L exp calls of the next strip. The calls do not
+// depend on the recurrence, whose chain (a shuffle, two additions and a multiplication per step)
+// then runs in their shadow. With the lane exp, each step takes the exp of its own cells'
+// arguments beside the chain just the same.
 
 namespace gak_strips {
+
+// The cells' exponentials: as given (library), or the exp of the given arguments in lanes, with
+// the one-lane steps of the same algorithm where the ops have no integer lanes.
+template <class Ops>
+typename Ops::V exponential(typename Ops::V cells, rc::simd::ExpVariant exp) {
+    using rc::simd::ExpVariant;
+    if constexpr (requires { typename Ops::I; }) {
+        if (exp == ExpVariant::fused) return ExactExp<Ops, true>::compute(cells);
+        if (exp == ExpVariant::plain) return ExactExp<Ops, false>::compute(cells);
+    } else {
+        if (exp == ExpVariant::fused) return rc::simd::exp_detail::exp_one<true>(cells);
+        if (exp == ExpVariant::plain) return rc::simd::exp_detail::exp_one<false>(cells);
+    }
+    return cells;
+}
 
 // Triangle: the strip's rows are rows i0 + 1.. of the lower triangle of a series against itself
 // (p.first_row = i0, m = i0 + L): on its diagonal a lane takes as its upper neighbour the mirror
@@ -45,7 +61,7 @@ void strip(const rc::distances::global_alignment::StripProblem& p) {
             const V diag = Ops::shift_in(prev2[v], carry_diag);
             carry_up = prev[v], carry_diag = prev2[v];
             // The local kernel (1 / (2 - e)) * e of the cell's exponential.
-            const V e = Ops::loadu(p.exponentials + t * L + v * W);
+            const V e = exponential<Ops>(Ops::loadu(p.exponentials + t * L + v * W), p.exp);
             const V kernel = Ops::mul(Ops::div(one, Ops::sub(two, e)), e);
             out[v] = Ops::mul(Ops::add(Ops::add(prev[v], up), diag), kernel);
         }
