@@ -1,6 +1,7 @@
 // The kernel table for AVX-512 (F, DQ, VL, BW): every shared kernel template instantiated in
 // rc::simd::avx512, so that no instantiation compiled with these instructions can be merged with
-// a baseline one. The kernels bound by C library calls keep AVX2's four lanes.
+// a baseline one. Soft-DTW's four-lane kernels keep AVX2's vectors; its 16 and 8 lanes and GAK's
+// 8 take AVX-512's, where the lane exp costs less per element.
 
 // GCC 12 reports the deliberately undefined pass-through operand inside its own AVX-512
 // intrinsics (_mm512_undefined_pd) as uninitialised when building with sanitizers.
