@@ -21,6 +21,70 @@
 //   mask_bits(m)           lane k true -> bit k set
 //   ge(a, b), not_lt(a, b) a >= b; not a < b (true for NaN)
 
+// a * b + c with one rounding (Fused) or two.
+template <bool Fused>
+inline double scalar_mul_add(double a, double b, double c) noexcept {
+    if constexpr (Fused)
+        return std::fma(a, b, c);
+    else
+        return a * b + c;
+}
+
+// The library's exp of x for the variant with fused multiply-adds (Fused) or without, one lane,
+// every range: the steps the vector lanes follow, and the path of their rare special lanes.
+// Compiled per target like everything here, so that no copy built with wider instructions can
+// stand in for the baseline's.
+template <bool Fused>
+double exp_one(double x) noexcept {
+    namespace d = rc::simd::exp_detail;
+    const std::uint64_t ux = std::bit_cast<std::uint64_t>(x);
+    const std::uint32_t abstop = static_cast<std::uint32_t>(ux >> 52) & 0x7ff;
+    bool scaled = false;  // |x| in [512, 1024): the result may leave the normal range
+    if (abstop - d::kTopTiny >= d::kTopLarge - d::kTopTiny) {
+        if (abstop < d::kTopTiny) return 1.0 + x;
+        if (abstop >= d::kTopHuge) {
+            if (ux == std::bit_cast<std::uint64_t>(-std::numeric_limits<double>::infinity())) return 0.0;
+            if (abstop >= 0x7ff) return 1.0 + x;
+            return (ux >> 63) != 0 ? 0.0 : std::numeric_limits<double>::infinity();
+        }
+        scaled = true;
+    }
+    double kd = scalar_mul_add<Fused>(d::kInvLn2N, x, d::kShift);
+    const std::uint64_t ki = std::bit_cast<std::uint64_t>(kd);
+    kd -= d::kShift;
+    const double r = Fused ? std::fma(kd, d::kNegLn2LoN, std::fma(kd, d::kNegLn2HiN, x))
+                           : x + kd * d::kNegLn2HiN + kd * d::kNegLn2LoN;
+    const std::uint64_t index = 2 * (ki % 128);
+    const double tail = std::bit_cast<double>(d::kTable[index]);
+    std::uint64_t sbits = d::kTable[index + 1] + (ki << 45);
+    const double r2 = r * r;
+    const double tmp = Fused ? std::fma(r2 * r2, std::fma(r, d::kC5, d::kC4), std::fma(r2, std::fma(r, d::kC3, d::kC2), tail + r))
+                             : tail + r + r2 * (d::kC2 + r * d::kC3) + r2 * r2 * (d::kC4 + r * d::kC5);
+    if (!scaled) {
+        const double scale = std::bit_cast<double>(sbits);
+        return scalar_mul_add<Fused>(scale, tmp, scale);
+    }
+    if ((ki & 0x80000000u) == 0) {
+        // Large positive x: scale by 2^1009 after the sum, which may overflow to inf.
+        sbits -= std::uint64_t{1009} << 52;
+        const double scale = std::bit_cast<double>(sbits);
+        return 0x1p1009 * scalar_mul_add<Fused>(scale, tmp, scale);
+    }
+    // Large negative x: the result may be subnormal. The sum is formed around 1 first so that
+    // the final scaling rounds only once; this branch has no fused operation in either variant.
+    sbits += std::uint64_t{1022} << 52;
+    const double scale = std::bit_cast<double>(sbits);
+    double y = scale + scale * tmp;
+    if (y < 1.0) {
+        double lo = scale - y + scale * tmp;
+        const double hi = 1.0 + y;
+        lo = 1.0 - hi + y + lo;
+        y = hi + lo - 1.0;
+        if (y == 0.0) y = 0.0;  // -0 becomes +0
+    }
+    return 0x1p-1022 * y;
+}
+
 template <class Ops, bool Fused>
 struct ExactExp {
     using V = typename Ops::V;
@@ -103,7 +167,7 @@ private:
         Ops::storeu(xs, x);
         Ops::storeu(ys, y);
         for (std::size_t w = 0; w < W; ++w)
-            if ((scaled >> w) & 1u) ys[w] = d::exp_one<Fused>(xs[w]);
+            if ((scaled >> w) & 1u) ys[w] = exp_one<Fused>(xs[w]);
         return Ops::loadu(ys);
     }
 };

@@ -24,8 +24,8 @@ typename Ops::V exponential(typename Ops::V cells, rc::simd::ExpVariant exp) {
         if (exp == ExpVariant::fused) return ExactExp<Ops, true>::compute(cells);
         if (exp == ExpVariant::plain) return ExactExp<Ops, false>::compute(cells);
     } else {
-        if (exp == ExpVariant::fused) return rc::simd::exp_detail::exp_one<true>(cells);
-        if (exp == ExpVariant::plain) return rc::simd::exp_detail::exp_one<false>(cells);
+        if (exp == ExpVariant::fused) return exp_one<true>(cells);
+        if (exp == ExpVariant::plain) return exp_one<false>(cells);
     }
     return cells;
 }
