@@ -20,10 +20,11 @@ nan, inf = math.nan, math.inf
 
 
 @contextlib.contextmanager
-def classic_path():
-    """RC_NDS=classic makes the module use the pairwise algorithm even without NaN."""
+def forced_method(name):
+    """RC_NDS=classic makes the module use the pairwise algorithm even without NaN; =front and
+    =divide force the front search or the divide and conquer for four or more objectives."""
     old = os.environ.get("RC_NDS")
-    os.environ["RC_NDS"] = "classic"
+    os.environ["RC_NDS"] = name
     try:
         yield
     finally:
@@ -31,6 +32,10 @@ def classic_path():
             del os.environ["RC_NDS"]
         else:
             os.environ["RC_NDS"] = old
+
+
+def classic_path():
+    return forced_method("classic")
 
 
 def as_lists(fronts):
@@ -174,6 +179,52 @@ def fronts_in_subprocess(threads: int, mode: str | None) -> list:
     result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, env=env, timeout=300)
     assert result.returncode == 0, result.stderr.decode()
     return pickle.loads(result.stdout)
+
+
+def many_objective_inputs():
+    """NaN-free inputs with 4 to 15 objectives of every shape that changes the work of the
+    front search: few wide fronts, one front, a front per row, duplicates and ties."""
+    rng = np.random.default_rng(515)
+    cases = []
+    for m in range(4, 16):
+        n = 400 if m % 2 else 700
+        cases.append((f"uniform-m{m}", rng.random((n, m))))
+        directions = np.abs(rng.normal(size=(n, m)))
+        sphere = directions / np.linalg.norm(directions, axis=1, keepdims=True)
+        cases.append((f"sphere-m{m}", sphere))
+        shells = sphere * (1.0 + rng.exponential(0.05, size=(n, 1)))
+        cases.append((f"shells-m{m}", np.round(shells, 2)))
+        cases.append((f"grid-m{m}", rng.integers(0, 3, (n, m)).astype(np.float64)))
+        base = rng.random((n // 10, m))
+        cases.append((f"duplicates-m{m}", base[rng.integers(0, len(base), n)]))
+        signed = rng.integers(-1, 2, (n, m)).astype(np.float64) * rng.choice([0.0, 1.0, 2.5], (n, m))
+        signed[rng.random((n, m)) < 0.3] = -0.0
+        signed[rng.random((n, m)) < 0.03] = inf
+        signed[rng.random((n, m)) < 0.03] = -inf
+        cases.append((f"signed-zeros-m{m}", signed))
+        chain = np.repeat(np.arange(n, dtype=np.float64)[:, None], m, axis=1) + rng.random((n, 1)) * 0.5
+        cases.append((f"chain-m{m}", chain[rng.permutation(n)]))
+        # Long chains of wide fronts: every tenth of the rows on its own shifted sphere.
+        cases.append((f"nested-spheres-m{m}", sphere + np.repeat(np.arange(10.0), n // 10 + 1)[:n, None]))
+    # Beyond 65535 distinct values a column needs 32-bit coordinates in the front search.
+    for m in (4, 7):
+        cases.append((f"wide-values-m{m}", rng.random((70_000, m)) + np.arange(70_000.0)[:, None] * 1e-3))
+    return cases
+
+
+@pytest.mark.parametrize(("name", "f"), many_objective_inputs(), ids=lambda v: v if isinstance(v, str) else "")
+def test_many_objective_methods_agree_with_classic(name, f):
+    """The front search and the divide and conquer, each forced, give the classic fronts."""
+    if len(f) > 5000:  # the classic path is quadratic: compare the two fast methods there
+        with forced_method("front"):
+            expected = as_lists(nds(f))
+    else:
+        with classic_path():
+            expected = as_lists(nds(f))
+    assert as_lists(nds(f)) == expected
+    for method in ("front", "divide"):
+        with forced_method(method):
+            assert as_lists(nds(f)) == expected, method
 
 
 def test_results_do_not_depend_on_the_worker_count():

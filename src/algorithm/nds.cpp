@@ -47,14 +47,20 @@ Fronts fronts_from_ranks(const std::vector<std::uint32_t>& rank_of_row) {
 
 namespace {
 
-// RC_NDS=classic makes every call take the classic path, so that tests can compare both
-// paths on the same NaN-free input. Read on every call; not meant for production use.
-bool classic_forced() {
-    const char* mode = std::getenv("RC_NDS");
-    return mode != nullptr && std::strcmp(mode, "classic") == 0;
-}
+// The raw RC_NDS setting; read on every call, meant for tests only.
+const char* method_variable() { return std::getenv("RC_NDS"); }
 
 }  // namespace
+
+Method method_setting() {
+    const char* mode = method_variable();
+    if (mode == nullptr) return Method::automatic;
+    if (std::strcmp(mode, "classic") == 0) return Method::classic;
+    if (std::strcmp(mode, "front") == 0) return Method::front_search;
+    if (std::strcmp(mode, "divide") == 0) return Method::divide_and_conquer;
+    return Method::automatic;
+}
+
 }  // namespace nds
 
 Fronts fast_non_dominated_sort_impl(const MatrixView& f) {
@@ -73,12 +79,13 @@ Fronts fast_non_dominated_sort_impl(const MatrixView& f) {
     const nds::Objectives objectives = nds::copy_objectives(f);
     // Row ids of the fast path are 32-bit; a larger input would not fit in memory anyway, but
     // it would still be sorted correctly by the classic path.
-    if (objectives.has_nan || objectives.rows > UINT32_MAX || nds::classic_forced())
+    const nds::Method method = nds::method_setting();
+    if (objectives.has_nan || objectives.rows > UINT32_MAX || method == nds::Method::classic)
         return nds::classic_fronts(objectives);
     // The classic scan creates the worker pool on the first call with rows; the fast path
     // does the same, so that which path ran is not visible in the process's threads.
     pool::worker_count();
-    return nds::fronts_from_ranks(nds::chain_ranks(objectives));
+    return nds::fronts_from_ranks(nds::chain_ranks(objectives, method));
 }
 
 }  // namespace rc::algorithm

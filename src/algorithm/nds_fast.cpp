@@ -193,9 +193,18 @@ std::vector<std::uint32_t> point_rows(const DenseColumns& dense, std::size_t row
     return coords;
 }
 
+// Four or more objectives: front search unless the divide and conquer is measurably faster.
+bool use_front_search(std::size_t count, std::size_t cols, Method method) {
+    if (method == Method::front_search) return true;
+    if (method == Method::divide_and_conquer) return false;
+    (void)count;
+    (void)cols;
+    return true;
+}
+
 }  // namespace
 
-std::vector<std::uint32_t> chain_ranks(const Objectives& f) {
+std::vector<std::uint32_t> chain_ranks(const Objectives& f, Method method) {
     const std::size_t rows = f.rows, cols = f.cols;
     // No objective: all rows are equal and share the first front.
     if (cols == 0) return std::vector<std::uint32_t>(rows, 0);
@@ -209,6 +218,10 @@ std::vector<std::uint32_t> chain_ranks(const Objectives& f) {
         rank = two_objective_ranks(gather(dense, rows, 1, distinct));
     } else if (cols == 3) {
         rank = three_objective_ranks(gather(dense, rows, 1, distinct), gather(dense, rows, 2, distinct));
+    } else if (use_front_search(distinct.first_row.size(), cols, method)) {
+        std::vector<std::vector<std::uint32_t>> columns;
+        for (std::size_t j = 1; j < cols; ++j) columns.push_back(gather(dense, rows, j, distinct));
+        rank = front_search_ranks(columns, distinct.first_row.size());
     } else {
         const auto coords = point_rows(dense, rows, cols, distinct);
         rank = divide_and_conquer_ranks(coords.data(), distinct.first_row.size(), cols - 1);
