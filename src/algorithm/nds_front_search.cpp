@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 #include <numeric>
 #include <vector>
 
@@ -18,90 +20,98 @@
 namespace rc::algorithm::nds {
 namespace {
 
-// Lanes of one block: 32 bytes of coordinates per column (two SSE2 registers at the x86-64
-// baseline; GCC and Clang split the operations as the target needs).
+// Lanes of one block: one 16-byte vector per column, the width of the x86-64 baseline.
 constexpr std::size_t kBlockBytes = 16;
 
-template <class T>
+// Coordinates are stored signed, shifted down by half their range, because the baseline has
+// a one-instruction signed greater-than but no unsigned one.
+template <class S>
 struct VectorOf;
 template <>
-struct VectorOf<std::uint16_t> {
-    typedef std::uint16_t type __attribute__((vector_size(kBlockBytes)));
+struct VectorOf<std::int16_t> {
+    typedef std::int16_t type __attribute__((vector_size(kBlockBytes)));
 };
 template <>
-struct VectorOf<std::uint32_t> {
-    typedef std::uint32_t type __attribute__((vector_size(kBlockBytes)));
+struct VectorOf<std::int32_t> {
+    typedef std::int32_t type __attribute__((vector_size(kBlockBytes)));
 };
 
-template <class T>
+template <class S>
 struct Lanes {
-    static constexpr std::size_t count = kBlockBytes / sizeof(T);
-    using Vector = typename VectorOf<T>::type;
-    // Unused lanes of a front's last block hold this: larger than every coordinate, so such a
-    // lane is never <= the point in any column.
-    static constexpr T padding = T(~T{0});
+    static constexpr std::size_t count = kBlockBytes / sizeof(S);
+    using Vector = typename VectorOf<S>::type;
+    // Unused lanes of a front's last block hold this: above every coordinate, so such a lane
+    // never lies <= the point in a column.
+    static constexpr S padding = std::numeric_limits<S>::max();
+    static S from_rank(std::uint32_t rank) noexcept {
+        using U = std::make_unsigned_t<S>;
+        return static_cast<S>(static_cast<U>(rank) ^ (U{1} << (8 * sizeof(S) - 1)));
+    }
 };
 
-template <class T>
-[[gnu::always_inline]] inline typename Lanes<T>::Vector load(const T* at) noexcept {
-    typename Lanes<T>::Vector v;
+template <class S>
+[[gnu::always_inline]] inline typename Lanes<S>::Vector load(const S* at) noexcept {
+    typename Lanes<S>::Vector v;
     std::memcpy(&v, at, sizeof v);
     return v;
 }
 
-// Whether any lane of a comparison result is set.
+// Whether every lane of a comparison result is set.
 template <class Mask>
-[[gnu::always_inline]] inline bool any_lane(Mask mask) noexcept {
+[[gnu::always_inline]] inline bool all_lanes(Mask mask) noexcept {
     typedef std::uint64_t Words __attribute__((vector_size(kBlockBytes)));
     const auto w = reinterpret_cast<Words>(mask);
-    return (w[0] | w[1]) != 0;
+    return (w[0] & w[1]) == ~std::uint64_t{0};
 }
 
 // The fronts built so far, each a chain of blocks in one shared pool. A block holds `dims`
-// columns of Lanes<T>::count coordinates.
-template <class T>
+// columns of Lanes<S>::count coordinates.
+template <class S>
 class FrontBlocks {
 public:
-    static constexpr std::size_t lanes = Lanes<T>::count;
+    static constexpr std::size_t lanes = Lanes<S>::count;
+    using Vector = typename Lanes<S>::Vector;
 
     explicit FrontBlocks(std::size_t dims) : dims_(dims) {}
 
     std::size_t front_count() const noexcept { return fronts_.size(); }
 
-    // Whether some member of front k is <= the point in every column. `point` holds the
-    // point's coordinates in the order `columns` lists the columns (most selective first).
-    bool dominated_by_front(std::size_t k, const T* point, const std::uint32_t* columns) const noexcept {
-        using Vector = typename Lanes<T>::Vector;
+    // Whether some member of front k is <= the point in every column. `point[j]` holds the
+    // point's coordinate in column `columns[j]` in every lane (most selective column first).
+    bool dominated_by_front(std::size_t k, const Vector* point, const std::uint32_t* columns) const noexcept {
         const std::size_t dims = dims_;
         for (std::uint32_t b = fronts_[k].head; b != kNone; b = next_[b]) {
-            const T* block = pool_.data() + std::size_t{b} * dims * lanes;
-            auto column_below = [&](std::size_t j) { return load(block + columns[j] * lanes) <= Vector{} + point[j]; };
-            // Columns four at a time between the checks: most members fail in the first few,
-            // and a branch per column would cost more than the comparisons it saves.
-            auto alive = column_below(0);
-            std::size_t j = 1;
-            for (; j + 3 <= dims && any_lane(alive); j += 3)
-                alive &= column_below(j) & column_below(j + 1) & column_below(j + 2);
-            for (; j < dims; ++j) alive &= column_below(j);
-            if (any_lane(alive)) return true;
+            const S* block = pool_.data() + std::size_t{b} * dims * lanes;
+            auto above = [&](std::size_t j) { return load(block + columns[j] * lanes) > point[j]; };
+            // A lane fails once its member is above the point in one column. Columns go three
+            // at a time between the checks: most members fail in the first few, and a branch
+            // per column would cost more than the comparisons it saves.
+            auto failed = above(0);
+            for (std::size_t j = 1;; j += 3) {
+                if (all_lanes(failed)) break;
+                if (j >= dims) return true;
+                failed |= above(j);
+                if (j + 1 < dims) failed |= above(j + 1);
+                if (j + 2 < dims) failed |= above(j + 2);
+            }
         }
         return false;
     }
 
-    // Appends a point (coordinates in column order) to front k, opening it if k is new.
-    void add(std::size_t k, const T* coords) {
+    // Appends a point (coordinates by column) to front k, opening it if k is new.
+    void add(std::size_t k, const S* coords) {
         if (k == fronts_.size()) fronts_.push_back(Front{kNone, kNone, lanes});
         Front& front = fronts_[k];
         if (front.fill == lanes) {
             const auto b = static_cast<std::uint32_t>(next_.size());
             next_.push_back(kNone);
-            pool_.resize(pool_.size() + dims_ * lanes, Lanes<T>::padding);
+            pool_.resize(pool_.size() + dims_ * lanes, Lanes<S>::padding);
             if (front.head == kNone) front.head = b;
             else next_[front.tail] = b;
             front.tail = b;
             front.fill = 0;
         }
-        T* block = pool_.data() + std::size_t{front.tail} * dims_ * lanes;
+        S* block = pool_.data() + std::size_t{front.tail} * dims_ * lanes;
         for (std::size_t j = 0; j < dims_; ++j) block[j * lanes + front.fill] = coords[j];
         ++front.fill;
     }
@@ -115,26 +125,30 @@ private:
     std::size_t dims_;
     std::vector<Front> fronts_;
     std::vector<std::uint32_t> next_;  // the block after each block of its front
-    std::vector<T> pool_;
+    std::vector<S> pool_;
 };
 
-template <class T>
+template <class S>
 std::vector<std::uint32_t> ranks_with(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count) {
+    using Vector = typename Lanes<S>::Vector;
     const std::size_t dims = columns.size();
-    FrontBlocks<T> fronts(dims);
+    FrontBlocks<S> fronts(dims);
     std::vector<std::uint32_t> rank(count);
-    std::vector<T> coords(dims), point(dims);
+    std::vector<S> coords(dims);
+    std::vector<Vector> point(dims);
     std::vector<std::uint32_t> order(dims);
     for (std::size_t p = 0; p < count; ++p) {
-        for (std::size_t j = 0; j < dims; ++j) coords[j] = static_cast<T>(columns[j][p]);
+        for (std::size_t j = 0; j < dims; ++j) coords[j] = Lanes<S>::from_rank(columns[j][p]);
         // A member fails to dominate the point soonest in the columns where the point is
         // smallest: test those first.
         std::iota(order.begin(), order.end(), 0u);
         std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return coords[a] < coords[b]; });
-        for (std::size_t j = 0; j < dims; ++j) point[j] = coords[order[j]];
+        for (std::size_t j = 0; j < dims; ++j) point[j] = Vector{} + coords[order[j]];
         std::size_t lo = 0, hi = fronts.front_count();
         while (lo < hi) {
-            const std::size_t mid = lo + (hi - lo) / 2;
+            // The lower middle: with two fronts left the earlier one is probed first, which
+            // settles the point at once whenever it belongs there.
+            const std::size_t mid = lo + (hi - lo - 1) / 2;
             if (fronts.dominated_by_front(mid, point.data(), order.data())) lo = mid + 1;
             else hi = mid;
         }
@@ -152,8 +166,8 @@ std::vector<std::uint32_t> front_search_ranks(const std::vector<std::vector<std:
     for (const auto& column : columns)
         for (std::uint32_t v : column) largest = std::max(largest, v);
     // 16-bit coordinates double the lanes; the padding value must stay above every one.
-    if (largest < Lanes<std::uint16_t>::padding) return ranks_with<std::uint16_t>(columns, count);
-    return ranks_with<std::uint32_t>(columns, count);
+    if (largest < UINT16_MAX) return ranks_with<std::int16_t>(columns, count);
+    return ranks_with<std::int32_t>(columns, count);
 }
 
 }  // namespace rc::algorithm::nds
