@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <map>
 #include <numeric>
 #include <vector>
 
@@ -30,28 +29,37 @@ std::uint64_t order_key(double value) noexcept {
     return (bits & sign) != 0 ? ~bits : bits | sign;
 }
 
-// Least-significant-digit radix sort by key, a byte at a time, skipping bytes that every key
-// shares (for values of one scale most of them). A few items are sorted by comparison instead:
-// their histograms would cost more than they do, once per objective (a matrix of two rows and
-// a million objectives took seconds). Only the key order matters to the callers, not the order
-// of equal keys.
+// Sorts by key: a least-significant-digit radix sort on the upper half of the keys, a byte at
+// a time, skipping bytes that every key shares (for values of one scale most of them), and
+// then a comparison sort of each run of keys that agree in their upper half but not in full
+// (values that close are rare, and equal values need no sorting). A few items are sorted by
+// comparison alone: histograms would cost more than they do, once per objective (a matrix of
+// two rows and a million objectives took seconds). Only the key order matters to the
+// callers, not the order of equal keys.
 void radix_sort(std::vector<KeyedRow>& items) {
     constexpr std::size_t kComparisonSortBelow = 64;
+    auto by_key = [](const KeyedRow& a, const KeyedRow& b) { return a.key < b.key; };
     if (items.size() < kComparisonSortBelow) {
-        std::sort(items.begin(), items.end(), [](const KeyedRow& a, const KeyedRow& b) { return a.key < b.key; });
+        std::sort(items.begin(), items.end(), by_key);
         return;
     }
-    std::vector<std::size_t> histogram(8 * 256, 0);
+    std::vector<std::size_t> histogram(4 * 256, 0);
     for (const auto& item : items)
-        for (int byte = 0; byte < 8; ++byte) ++histogram[byte * 256 + ((item.key >> (8 * byte)) & 0xff)];
+        for (int byte = 0; byte < 4; ++byte) ++histogram[byte * 256 + ((item.key >> (32 + 8 * byte)) & 0xff)];
     std::vector<KeyedRow> sorted(items.size());
-    for (int byte = 0; byte < 8; ++byte) {
+    for (int byte = 0; byte < 4; ++byte) {
         std::size_t* count = histogram.data() + byte * 256;
         if (std::find(count, count + 256, items.size()) != count + 256) continue;
         std::size_t start = 0;
         for (int digit = 0; digit < 256; ++digit) start += std::exchange(count[digit], start);
-        for (const auto& item : items) sorted[count[(item.key >> (8 * byte)) & 0xff]++] = item;
+        for (const auto& item : items) sorted[count[(item.key >> (32 + 8 * byte)) & 0xff]++] = item;
         items.swap(sorted);
+    }
+    for (std::size_t begin = 0, end; begin < items.size(); begin = end) {
+        bool all_equal = true;
+        for (end = begin + 1; end < items.size() && (items[end].key >> 32) == (items[begin].key >> 32); ++end)
+            all_equal &= items[end].key == items[begin].key;
+        if (!all_equal) std::sort(items.begin() + begin, items.begin() + end, by_key);
     }
 }
 
@@ -151,18 +159,28 @@ std::vector<std::uint32_t> two_objective_ranks(const std::vector<std::uint32_t>&
 class Staircase {
 public:
     bool dominates(std::uint32_t y, std::uint32_t z) const {
-        auto it = steps_.upper_bound(y);
-        return it != steps_.begin() && std::prev(it)->second <= z;
+        auto it = std::upper_bound(steps_.begin(), steps_.end(), y, [](std::uint32_t v, const Step& s) { return v < s.y; });
+        return it != steps_.begin() && std::prev(it)->z <= z;
     }
-    // Adds a point the staircase does not dominate; removes the steps it covers.
+    // Adds a point the staircase does not dominate; removes the steps it covers (a run
+    // starting at the first step with second >= y).
     void add(std::uint32_t y, std::uint32_t z) {
-        auto it = steps_.lower_bound(y);
-        while (it != steps_.end() && it->second >= z) it = steps_.erase(it);
-        steps_.emplace_hint(it, y, z);
+        auto first = std::lower_bound(steps_.begin(), steps_.end(), y, [](const Step& s, std::uint32_t v) { return s.y < v; });
+        auto last = first;
+        while (last != steps_.end() && last->z >= z) ++last;
+        if (first != last) {
+            *first = Step{y, z};
+            steps_.erase(first + 1, last);
+        } else {
+            steps_.insert(first, Step{y, z});
+        }
     }
 
 private:
-    std::map<std::uint32_t, std::uint32_t> steps_;
+    struct Step {
+        std::uint32_t y, z;
+    };
+    std::vector<Step> steps_;  // y ascending, z strictly descending
 };
 
 std::vector<std::uint32_t> three_objective_ranks(const std::vector<std::uint32_t>& second,
@@ -216,7 +234,7 @@ std::vector<std::uint32_t> chain_ranks(const Objectives& f, Method method) {
     std::vector<std::uint32_t> rank;
     if (cols == 2) {
         rank = two_objective_ranks(gather(dense, rows, 1, distinct));
-    } else if (cols == 3) {
+    } else if (cols == 3 && method != Method::front_search) {
         rank = three_objective_ranks(gather(dense, rows, 1, distinct), gather(dense, rows, 2, distinct));
     } else if (use_front_search(distinct.first_row.size(), cols, method)) {
         std::vector<std::vector<std::uint32_t>> columns;
