@@ -234,7 +234,7 @@ std::vector<std::uint32_t> chain_ranks(const Objectives& f, Method method) {
     std::vector<std::uint32_t> rank;
     if (cols == 2) {
         rank = two_objective_ranks(gather(dense, rows, 1, distinct));
-    } else if (cols == 3 && method != Method::front_search) {
+    } else if (cols == 3) {
         rank = three_objective_ranks(gather(dense, rows, 1, distinct), gather(dense, rows, 2, distinct));
     } else if (use_front_search(distinct.first_row.size(), cols, method)) {
         std::vector<std::vector<std::uint32_t>> columns;
