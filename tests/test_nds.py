@@ -159,21 +159,45 @@ def test_rejects_other_types_with_the_parameter_note():
     assert as_lists(nds(f=np.ones((2, 2)))) == [[0, 1]]
 
 
-def fronts_in_subprocess(threads: int, mode: str | None) -> list:
-    code = """
-        import pickle, sys
-        import numpy as np
-        import _rust_core
-        rng = np.random.default_rng(3)
-        out = []
-        for n, m, nan_fraction in [(3000, 3, 0.05), (3000, 5, 0.0), (60000, 5, 0.0), (1000, 2, 0.3)]:
-            f = rng.integers(0, 50, (n, m)).astype(np.float64)
-            f[rng.random(f.shape) < nan_fraction] = np.nan
-            out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
-        sys.stdout.buffer.write(pickle.dumps(out))
-    """
-    env = {k: v for k, v in os.environ.items() if not k.startswith(("RAYON_", "RC_NDS"))}
+WORKER_COUNT_SCRIPT = """
+    import pickle, sys
+    import numpy as np
+    import _rust_core
+    rng = np.random.default_rng(3)
+    out = []
+    for n, m, nan_fraction in [(3000, 3, 0.05), (3000, 5, 0.0), (60000, 5, 0.0), (1000, 2, 0.3)]:
+        f = rng.integers(0, 50, (n, m)).astype(np.float64)
+        f[rng.random(f.shape) < nan_fraction] = np.nan
+        out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
+    # Large enough for batches on the pool: few wide fronts, one front, a front per row.
+    directions = np.abs(rng.normal(size=(9000, 6)))
+    sphere = directions / np.linalg.norm(directions, axis=1, keepdims=True)
+    chain = np.repeat(rng.permutation(9000).astype(np.float64)[:, None], 5, axis=1)
+    for f in (rng.random((9000, 5)), sphere, np.round(sphere * rng.uniform(1, 1.2, (9000, 1)), 2), chain):
+        out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
+    sys.stdout.buffer.write(pickle.dumps(out))
+"""
+
+# Every lane width of the front search's scan, 16- and 32-bit coordinates.
+LANE_WIDTH_SCRIPT = """
+    import pickle, sys
+    import numpy as np
+    import _rust_core
+    rng = np.random.default_rng(4)
+    out = []
+    for n, m in [(3000, 4), (3000, 9), (3000, 15), (70000, 5)]:
+        f = rng.random((n, m))
+        f[: n // 2] = np.round(f[: n // 2], 1)
+        out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
+    sys.stdout.buffer.write(pickle.dumps(out))
+"""
+
+
+def fronts_in_subprocess(threads: int, mode: str | None, script: str = WORKER_COUNT_SCRIPT, **env_vars) -> list:
+    code = script
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("RAYON_", "RC_NDS", "RC_SIMD"))}
     env["RAYON_NUM_THREADS"] = str(threads)
+    env.update(env_vars)
     if mode:
         env["RC_NDS"] = mode
     result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, env=env, timeout=300)
@@ -228,4 +252,12 @@ def test_many_objective_methods_agree_with_classic(name, f):
 
 
 def test_results_do_not_depend_on_the_worker_count():
-    assert fronts_in_subprocess(1, None) == fronts_in_subprocess(3, None)
+    assert fronts_in_subprocess(1, None) == fronts_in_subprocess(3, None) == fronts_in_subprocess(2, None)
+
+
+def test_front_search_lane_widths_agree():
+    """The scan's baseline and AVX2 kernels (each forced) and the divide and conquer agree."""
+    divide = fronts_in_subprocess(1, "divide", LANE_WIDTH_SCRIPT)
+    for path in ("scalar", "avx2"):
+        assert fronts_in_subprocess(1, "front", LANE_WIDTH_SCRIPT, RC_SIMD=path) == divide, path
+        assert fronts_in_subprocess(2, "front", LANE_WIDTH_SCRIPT, RC_SIMD=path) == divide, path

@@ -9,21 +9,30 @@
 // own member, so the answer is the scalar one whatever the lane count.
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <limits>
-#include <type_traits>
 #include <numeric>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "algorithm/nds_front_scan.hpp"
+#include "algorithm/nds_front_scan_lanes.hpp"
 #include "algorithm/nds_internal.hpp"
+#include "simd_level.hpp"
 #include "worker_pool.hpp"
 
 namespace rc::algorithm::nds {
 namespace {
 
-// Lanes of one block: one 16-byte vector per column, the width of the x86-64 baseline.
-constexpr std::size_t kBlockBytes = 16;
+typedef std::int16_t Int16x8 __attribute__((vector_size(16)));
+typedef std::int32_t Int32x4 __attribute__((vector_size(16)));
+
+}  // namespace
+
+const ScanKernels kBaselineScan{8, blocks_hold_dominator<std::int16_t, Int16x8>, 4,
+                                blocks_hold_dominator<std::int32_t, Int32x4>};
+
+namespace {
 
 // From this many points on, and with more than one worker, the points go in batches whose
 // searches run on the pool; smaller calls never hand off to it.
@@ -31,79 +40,33 @@ constexpr std::size_t kParallelFrom = 4096;
 constexpr std::size_t kSmallestBatch = 1024;
 constexpr std::size_t kBatches = 32;
 
-// Coordinates are stored signed, shifted down by half their range, because the baseline has
-// a one-instruction signed greater-than but no unsigned one.
+// A dense rank as a signed coordinate, shifted down by half the range of S; the type's
+// largest value stays free for padding (the caller checks the ranks fit).
 template <class S>
-struct VectorOf;
-template <>
-struct VectorOf<std::int16_t> {
-    typedef std::int16_t type __attribute__((vector_size(kBlockBytes)));
-};
-template <>
-struct VectorOf<std::int32_t> {
-    typedef std::int32_t type __attribute__((vector_size(kBlockBytes)));
-};
-
-template <class S>
-struct Lanes {
-    static constexpr std::size_t count = kBlockBytes / sizeof(S);
-    using Vector = typename VectorOf<S>::type;
-    // Unused lanes of a front's last block hold this: above every coordinate, so such a lane
-    // never lies <= the point in a column.
-    static constexpr S padding = std::numeric_limits<S>::max();
-    static S from_rank(std::uint32_t rank) noexcept {
-        using U = std::make_unsigned_t<S>;
-        return static_cast<S>(static_cast<U>(rank) ^ (U{1} << (8 * sizeof(S) - 1)));
-    }
-};
-
-template <class S>
-[[gnu::always_inline]] inline typename Lanes<S>::Vector load(const S* at) noexcept {
-    typename Lanes<S>::Vector v;
-    std::memcpy(&v, at, sizeof v);
-    return v;
+S coordinate(std::uint32_t rank) noexcept {
+    using U = std::make_unsigned_t<S>;
+    return static_cast<S>(static_cast<U>(rank) ^ (U{1} << (8 * sizeof(S) - 1)));
 }
 
-// Whether every lane of a comparison result is set.
-template <class Mask>
-[[gnu::always_inline]] inline bool all_lanes(Mask mask) noexcept {
-    typedef std::uint64_t Words __attribute__((vector_size(kBlockBytes)));
-    const auto w = reinterpret_cast<Words>(mask);
-    return (w[0] & w[1]) == ~std::uint64_t{0};
-}
+// The scan kernel of the chosen width for coordinates of type S.
+template <class S>
+struct Scan {
+    std::size_t lanes;
+    DominatorScan<S> holds_dominator;
+};
 
-// The members of one front, objective-major in blocks of Lanes<S>::count: block b holds
-// column j of its members at values[(b * dims + j) * lanes ...]. Contiguous, so a scan streams.
+// The members of one front, objective-major in blocks of `lanes` (see nds_front_scan.hpp);
+// contiguous, so a scan streams through it.
 template <class S>
 class Front {
 public:
-    static constexpr std::size_t lanes = Lanes<S>::count;
-    using Vector = typename Lanes<S>::Vector;
-
-    // Whether some member is <= the point in every column. `point[j]` holds the point's
-    // coordinate in column `columns[j]` in every lane (most selective column first).
-    bool has_dominator(const Vector* point, const std::uint32_t* columns, std::size_t dims) const noexcept {
-        const S* end = values_.data() + values_.size();
-        for (const S* block = values_.data(); block != end; block += dims * lanes) {
-            auto above = [&](std::size_t j) { return load(block + columns[j] * lanes) > point[j]; };
-            // A lane fails once its member is above the point in one column. Columns go three
-            // at a time between the checks: most members fail in the first few, and a branch
-            // per column would cost more than the comparisons it saves.
-            auto failed = above(0);
-            for (std::size_t j = 1;; j += 3) {
-                if (all_lanes(failed)) break;
-                if (j >= dims) return true;
-                failed |= above(j);
-                if (j + 1 < dims) failed |= above(j + 1);
-                if (j + 2 < dims) failed |= above(j + 2);
-            }
-        }
-        return false;
+    bool has_dominator(const Scan<S>& scan, const S* point, const std::uint32_t* columns, std::size_t dims) const {
+        return scan.holds_dominator(values_.data(), values_.size() / (dims * scan.lanes), point, columns, dims);
     }
 
-    void add(const S* coords, std::size_t dims) {
+    void add(std::size_t lanes, const S* coords, std::size_t dims) {
         const std::size_t lane = size_ % lanes;
-        if (lane == 0) values_.resize(values_.size() + dims * lanes, Lanes<S>::padding);
+        if (lane == 0) values_.resize(values_.size() + dims * lanes, std::numeric_limits<S>::max());
         S* block = values_.data() + values_.size() - dims * lanes;
         for (std::size_t j = 0; j < dims; ++j) block[j * lanes + lane] = coords[j];
         ++size_;
@@ -117,27 +80,33 @@ private:
 // One point as the searches need it: its coordinates by column, and the same broadcast into
 // lanes in the order of its columns from smallest to largest.
 template <class S>
-struct Query {
-    using Vector = typename Lanes<S>::Vector;
-    std::vector<S> coords;
-    std::vector<Vector> point;
-    std::vector<std::uint32_t> columns;
-
-    explicit Query(std::size_t dims) : coords(dims), point(dims), columns(dims) {}
+class Query {
+public:
+    Query(const Scan<S>& scan, std::size_t dims)
+        : scan_(scan), coords_(dims), point_(dims * scan.lanes), columns_(dims) {}
 
     void load_point(const std::vector<std::vector<std::uint32_t>>& all, std::size_t p) {
-        const std::size_t dims = coords.size();
-        for (std::size_t j = 0; j < dims; ++j) coords[j] = Lanes<S>::from_rank(all[j][p]);
+        const std::size_t dims = coords_.size();
+        for (std::size_t j = 0; j < dims; ++j) coords_[j] = coordinate<S>(all[j][p]);
         // A member fails to dominate the point soonest in the columns where the point is
         // smallest: those are tested first.
-        std::iota(columns.begin(), columns.end(), 0u);
-        std::sort(columns.begin(), columns.end(), [&](std::uint32_t a, std::uint32_t b) { return coords[a] < coords[b]; });
-        for (std::size_t j = 0; j < dims; ++j) point[j] = Vector{} + coords[columns[j]];
+        std::iota(columns_.begin(), columns_.end(), 0u);
+        std::sort(columns_.begin(), columns_.end(), [&](std::uint32_t a, std::uint32_t b) { return coords_[a] < coords_[b]; });
+        for (std::size_t j = 0; j < dims; ++j)
+            std::fill_n(point_.data() + j * scan_.lanes, scan_.lanes, coords_[columns_[j]]);
     }
 
-    bool dominated_by(const Front<S>& front) const noexcept {
-        return front.has_dominator(point.data(), columns.data(), coords.size());
+    bool dominated_by(const Front<S>& front) const {
+        return front.has_dominator(scan_, point_.data(), columns_.data(), coords_.size());
     }
+
+    void add_to(Front<S>& front) const { front.add(scan_.lanes, coords_.data(), coords_.size()); }
+
+private:
+    const Scan<S>& scan_;
+    std::vector<S> coords_;
+    std::vector<S> point_;
+    std::vector<std::uint32_t> columns_;
 };
 
 // The first front holding no dominator of the point (fronts.size() if each holds one).
@@ -157,14 +126,15 @@ std::size_t first_free_front(const std::vector<Front<S>>& fronts, const Query<S>
 template <class S>
 void place(std::vector<Front<S>>& fronts, std::size_t k, const Query<S>& query) {
     if (k == fronts.size()) fronts.emplace_back();
-    fronts[k].add(query.coords.data(), query.coords.size());
+    query.add_to(fronts[k]);
 }
 
 template <class S>
-std::vector<std::uint32_t> ranks_in_order(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count) {
+std::vector<std::uint32_t> ranks_in_order(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count,
+                                          const Scan<S>& scan) {
     std::vector<Front<S>> fronts;
     std::vector<std::uint32_t> rank(count);
-    Query<S> query(columns.size());
+    Query<S> query(scan, columns.size());
     for (std::size_t p = 0; p < count; ++p) {
         query.load_point(columns, p);
         const std::size_t k = first_free_front(fronts, query);
@@ -180,15 +150,15 @@ std::vector<std::uint32_t> ranks_in_order(const std::vector<std::vector<std::uin
 // dominate it, which sit in per-rank groups searched from the highest rank down.
 template <class S>
 std::vector<std::uint32_t> ranks_in_batches(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count,
-                                            std::size_t batch) {
+                                            const Scan<S>& scan, std::size_t batch) {
     const std::size_t dims = columns.size();
     std::vector<Front<S>> fronts;
     std::vector<std::uint32_t> rank(count);
-    Query<S> query(dims);
+    Query<S> query(scan, dims);
     for (std::size_t first = 0; first < count; first += batch) {
         const std::size_t last = std::min(count, first + batch);
         pool::parallel_for(last - first, [&](std::size_t begin, std::size_t end) {
-            Query<S> own(dims);
+            Query<S> own(scan, dims);
             for (std::size_t i = begin; i < end; ++i) {
                 own.load_point(columns, first + i);
                 rank[first + i] = static_cast<std::uint32_t>(first_free_front(fronts, own));
@@ -211,7 +181,7 @@ std::vector<std::uint32_t> ranks_in_batches(const std::vector<std::vector<std::u
                 at = group_of_rank.insert(at, {r, static_cast<std::uint32_t>(groups.size())});
                 groups.emplace_back();
             }
-            groups[at->second].add(query.coords.data(), dims);
+            query.add_to(groups[at->second]);
         }
         // Every point's rank is at most the number of fronts so far: its dominators of the
         // batch were placed before it.
@@ -224,10 +194,18 @@ std::vector<std::uint32_t> ranks_in_batches(const std::vector<std::vector<std::u
 }
 
 template <class S>
-std::vector<std::uint32_t> ranks_with(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count) {
+std::vector<std::uint32_t> ranks_with(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count,
+                                      const Scan<S>& scan) {
     if (count >= kParallelFrom && pool::worker_count() > 1)
-        return ranks_in_batches<S>(columns, count, std::max(kSmallestBatch, count / kBatches));
-    return ranks_in_order<S>(columns, count);
+        return ranks_in_batches<S>(columns, count, scan, std::max(kSmallestBatch, count / kBatches));
+    return ranks_in_order<S>(columns, count, scan);
+}
+
+const ScanKernels& scan_kernels() {
+#if defined(__x86_64__)
+    if (simd_level() != SimdLevel::scalar) return kAvx2Scan;
+#endif
+    return kBaselineScan;
 }
 
 }  // namespace
@@ -237,9 +215,10 @@ std::vector<std::uint32_t> front_search_ranks(const std::vector<std::vector<std:
     std::uint32_t largest = 0;
     for (const auto& column : columns)
         for (std::uint32_t v : column) largest = std::max(largest, v);
+    const ScanKernels& kernels = scan_kernels();
     // 16-bit coordinates double the lanes; the padding value must stay above every one.
-    if (largest < UINT16_MAX) return ranks_with<std::int16_t>(columns, count);
-    return ranks_with<std::int32_t>(columns, count);
+    if (largest < UINT16_MAX) return ranks_with<std::int16_t>(columns, count, {kernels.lanes_16, kernels.scan_16});
+    return ranks_with<std::int32_t>(columns, count, {kernels.lanes_32, kernels.scan_32});
 }
 
 }  // namespace rc::algorithm::nds

@@ -1,0 +1,33 @@
+// The innermost loop of the front search, one version per vector width: does any member of a
+// front lie <= a point in every column? Shared by the dispatcher (nds_front_search.cpp) and
+// the instruction-set sources, so it holds only declarations: nothing here is compiled wider
+// than the baseline.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace rc::algorithm::nds {
+
+// Members come in blocks of `lanes` (the kernel's width): block b holds column j of its
+// members at blocks[(b * dims + j) * lanes ...], unused lanes padded with the type's largest
+// value. `point[j * lanes ...]` holds the point's coordinate in column columns[j] in every
+// lane; the columns go from the point's smallest coordinate to its largest. Each lane makes
+// the same comparisons for its member, so every width gives the same answer.
+template <class S>
+using DominatorScan = bool (*)(const S* blocks, std::size_t block_count, const S* point, const std::uint32_t* columns,
+                               std::size_t dims);
+
+struct ScanKernels {
+    std::size_t lanes_16;
+    DominatorScan<std::int16_t> scan_16;
+    std::size_t lanes_32;
+    DominatorScan<std::int32_t> scan_32;
+};
+
+// 16-byte vectors (the x86-64 baseline, or whatever the target's generic vectors map to).
+extern const ScanKernels kBaselineScan;
+// 32-byte vectors, for processors with AVX2 (x86-64 builds only).
+extern const ScanKernels kAvx2Scan;
+
+}  // namespace rc::algorithm::nds

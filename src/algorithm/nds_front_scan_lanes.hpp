@@ -1,0 +1,56 @@
+// The scan of nds_front_scan.hpp written once over GCC/Clang generic vectors; each source that
+// includes it instantiates it for its own width and instruction set (internal linkage, so no
+// copy compiled for a wider set can stand in for a baseline one).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace rc::algorithm::nds {
+namespace {
+
+template <class Vector, class S>
+[[gnu::always_inline]] inline Vector load_lanes(const S* at) noexcept {
+    Vector v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
+
+// Whether every lane of a comparison result is set.
+template <class Mask>
+[[gnu::always_inline]] inline bool all_lanes(Mask mask) noexcept {
+    std::uint64_t words[sizeof(Mask) / 8];
+    std::memcpy(words, &mask, sizeof mask);
+    std::uint64_t all = ~std::uint64_t{0};
+    for (std::uint64_t w : words) all &= w;
+    return all == ~std::uint64_t{0};
+}
+
+// Coordinates are signed (shifted down by half their range by the caller) because x86 has a
+// one-instruction signed greater-than and no unsigned one.
+template <class S, class Vector>
+bool blocks_hold_dominator(const S* blocks, std::size_t block_count, const S* point, const std::uint32_t* columns,
+                           std::size_t dims) {
+    constexpr std::size_t lanes = sizeof(Vector) / sizeof(S);
+    for (std::size_t b = 0; b < block_count; ++b, blocks += dims * lanes) {
+        auto above = [&](std::size_t j) {
+            return load_lanes<Vector>(blocks + columns[j] * lanes) > load_lanes<Vector>(point + j * lanes);
+        };
+        // A lane fails once its member is above the point in one column. Columns go three at
+        // a time between the checks: most members fail in the first few, and a branch per
+        // column would cost more than the comparisons it saves.
+        auto failed = above(0);
+        for (std::size_t j = 1;; j += 3) {
+            if (all_lanes(failed)) break;
+            if (j >= dims) return true;
+            failed |= above(j);
+            if (j + 1 < dims) failed |= above(j + 1);
+            if (j + 2 < dims) failed |= above(j + 2);
+        }
+    }
+    return false;
+}
+
+}  // namespace
+}  // namespace rc::algorithm::nds
