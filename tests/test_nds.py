@@ -21,8 +21,9 @@ nan, inf = math.nan, math.inf
 
 @contextlib.contextmanager
 def forced_method(name):
-    """RC_NDS=classic makes the module use the pairwise algorithm even without NaN; =front and
-    =divide force the front search or the divide and conquer for four or more objectives."""
+    """RC_NDS=classic makes the module use the pairwise algorithm even without NaN; for four
+    or more objectives =lists and =tree force the front search over front lists or over a k-d
+    tree, =divide the divide and conquer."""
     old = os.environ.get("RC_NDS")
     os.environ["RC_NDS"] = name
     try:
@@ -238,26 +239,30 @@ def many_objective_inputs():
 
 @pytest.mark.parametrize(("name", "f"), many_objective_inputs(), ids=lambda v: v if isinstance(v, str) else "")
 def test_many_objective_methods_agree_with_classic(name, f):
-    """The front search and the divide and conquer, each forced, give the classic fronts."""
-    if len(f) > 5000:  # the classic path is quadratic: compare the two fast methods there
-        with forced_method("front"):
+    """Both indexes of the front search and the divide and conquer, each forced, give the
+    classic fronts."""
+    if len(f) > 5000:  # the classic path is quadratic: compare the fast methods there
+        with forced_method("divide"):
             expected = as_lists(nds(f))
     else:
         with classic_path():
             expected = as_lists(nds(f))
     assert as_lists(nds(f)) == expected
-    for method in ("front", "divide"):
+    for method in ("lists", "tree", "divide"):
         with forced_method(method):
             assert as_lists(nds(f)) == expected, method
 
 
-def test_results_do_not_depend_on_the_worker_count():
-    assert fronts_in_subprocess(1, None) == fronts_in_subprocess(3, None) == fronts_in_subprocess(2, None)
+@pytest.mark.parametrize("mode", [None, "tree"])
+def test_results_do_not_depend_on_the_worker_count(mode):
+    assert fronts_in_subprocess(1, mode) == fronts_in_subprocess(3, mode) == fronts_in_subprocess(2, mode)
 
 
 def test_front_search_lane_widths_agree():
-    """The scan's baseline and AVX2 kernels (each forced) and the divide and conquer agree."""
+    """The scan's baseline and AVX2 kernels (each forced), over front lists and over the tree,
+    on one and two workers, agree with the divide and conquer."""
     divide = fronts_in_subprocess(1, "divide", LANE_WIDTH_SCRIPT)
     for path in ("scalar", "avx2"):
-        assert fronts_in_subprocess(1, "front", LANE_WIDTH_SCRIPT, RC_SIMD=path) == divide, path
-        assert fronts_in_subprocess(2, "front", LANE_WIDTH_SCRIPT, RC_SIMD=path) == divide, path
+        for mode in ("lists", "tree"):
+            for threads in (1, 2):
+                assert fronts_in_subprocess(threads, mode, LANE_WIDTH_SCRIPT, RC_SIMD=path) == divide, (path, mode)

@@ -57,6 +57,8 @@ Method method_setting() {
     if (mode == nullptr) return Method::automatic;
     if (std::strcmp(mode, "classic") == 0) return Method::classic;
     if (std::strcmp(mode, "front") == 0) return Method::front_search;
+    if (std::strcmp(mode, "lists") == 0) return Method::front_lists;
+    if (std::strcmp(mode, "tree") == 0) return Method::front_tree;
     if (std::strcmp(mode, "divide") == 0) return Method::divide_and_conquer;
     return Method::automatic;
 }

@@ -18,11 +18,20 @@ template <class S>
 using DominatorScan = bool (*)(const S* blocks, std::size_t block_count, const S* point, const std::uint32_t* columns,
                                std::size_t dims);
 
+// One block of the same layout whose lanes carry ranks (-1 for a member not yet ranked, and
+// for padding): the largest rank of a member <= the point in every column, or `best` if that
+// is larger.
+template <class S>
+using BestBelow = std::int32_t (*)(const S* block, const std::int32_t* ranks, const S* point,
+                                   const std::uint32_t* columns, std::size_t dims, std::int32_t best);
+
 struct ScanKernels {
     std::size_t lanes_16;
     DominatorScan<std::int16_t> scan_16;
+    BestBelow<std::int16_t> best_16;
     std::size_t lanes_32;
     DominatorScan<std::int32_t> scan_32;
+    BestBelow<std::int32_t> best_32;
 };
 
 // 16-byte vectors (the x86-64 baseline, or whatever the target's generic vectors map to).

@@ -52,5 +52,26 @@ bool blocks_hold_dominator(const S* blocks, std::size_t block_count, const S* po
     return false;
 }
 
+template <class S, class Vector>
+std::int32_t best_rank_below(const S* block, const std::int32_t* ranks, const S* point, const std::uint32_t* columns,
+                             std::size_t dims, std::int32_t best) {
+    constexpr std::size_t lanes = sizeof(Vector) / sizeof(S);
+    auto above = [&](std::size_t j) {
+        return load_lanes<Vector>(block + columns[j] * lanes) > load_lanes<Vector>(point + j * lanes);
+    };
+    auto failed = above(0);
+    for (std::size_t j = 1; j < dims; j += 3) {
+        if (all_lanes(failed)) return best;
+        failed |= above(j);
+        if (j + 1 < dims) failed |= above(j + 1);
+        if (j + 2 < dims) failed |= above(j + 2);
+    }
+    S lane_failed[lanes];
+    std::memcpy(lane_failed, &failed, sizeof failed);
+    for (std::size_t i = 0; i < lanes; ++i)
+        if (lane_failed[i] == 0 && ranks[i] > best) best = ranks[i];
+    return best;
+}
+
 }  // namespace
 }  // namespace rc::algorithm::nds

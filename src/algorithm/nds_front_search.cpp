@@ -29,8 +29,8 @@ typedef std::int32_t Int32x4 __attribute__((vector_size(16)));
 
 }  // namespace
 
-const ScanKernels kBaselineScan{8, blocks_hold_dominator<std::int16_t, Int16x8>, 4,
-                                blocks_hold_dominator<std::int32_t, Int32x4>};
+const ScanKernels kBaselineScan{8, blocks_hold_dominator<std::int16_t, Int16x8>, best_rank_below<std::int16_t, Int16x8>,
+                                4, blocks_hold_dominator<std::int32_t, Int32x4>, best_rank_below<std::int32_t, Int32x4>};
 
 namespace {
 
@@ -39,6 +39,15 @@ namespace {
 constexpr std::size_t kParallelFrom = 4096;
 constexpr std::size_t kSmallestBatch = 1024;
 constexpr std::size_t kBatches = 32;
+
+// Where the k-d tree takes over from the front lists (measured on uniform cubes, spheres and
+// rounded shells, 4 to 15 objectives): from kTreeFrom points always; from kTreeMaybeFrom when
+// a sample of kSampleSize points, evenly spread over the order, has at most kWideFronts / m
+// fronts (a few wide fronts, where scanning whole fronts costs most); never below.
+constexpr std::size_t kTreeFrom = 60000;
+constexpr std::size_t kTreeMaybeFrom = 15000;
+constexpr std::size_t kSampleSize = 1024;
+constexpr std::size_t kWideFronts = 20;
 
 // A dense rank as a signed coordinate, shifted down by half the range of S; the type's
 // largest value stays free for padding (the caller checks the ranks fit).
@@ -53,6 +62,7 @@ template <class S>
 struct Scan {
     std::size_t lanes;
     DominatorScan<S> holds_dominator;
+    BestBelow<S> best_below;
 };
 
 // The members of one front, objective-major in blocks of `lanes` (see nds_front_scan.hpp);
@@ -102,6 +112,10 @@ public:
 
     void add_to(Front<S>& front) const { front.add(scan_.lanes, coords_.data(), coords_.size()); }
 
+    const S* coords() const noexcept { return coords_.data(); }
+    const S* broadcast() const noexcept { return point_.data(); }
+    const std::uint32_t* columns() const noexcept { return columns_.data(); }
+
 private:
     const Scan<S>& scan_;
     std::vector<S> coords_;
@@ -109,50 +123,181 @@ private:
     std::vector<std::uint32_t> columns_;
 };
 
-// The first front holding no dominator of the point (fronts.size() if each holds one).
+// The fronts as lists of members: the rank of a point is the first front holding no
+// dominator of it, found by binary search over the fronts.
 template <class S>
-std::size_t first_free_front(const std::vector<Front<S>>& fronts, const Query<S>& query) {
-    std::size_t lo = 0, hi = fronts.size();
-    while (lo < hi) {
-        // The lower middle: with two fronts left the earlier one is probed first, which
-        // settles the point at once whenever it belongs there.
-        const std::size_t mid = lo + (hi - lo - 1) / 2;
-        if (query.dominated_by(fronts[mid])) lo = mid + 1;
-        else hi = mid;
+class FrontLists {
+public:
+    FrontLists(const std::vector<std::vector<std::uint32_t>>&, std::size_t, const Scan<S>&) {}
+
+    std::size_t rank_of(const Query<S>& query) const {
+        std::size_t lo = 0, hi = fronts_.size();
+        while (lo < hi) {
+            // The lower middle: with two fronts left the earlier one is probed first, which
+            // settles the point at once whenever it belongs there.
+            const std::size_t mid = lo + (hi - lo - 1) / 2;
+            if (query.dominated_by(fronts_[mid])) lo = mid + 1;
+            else hi = mid;
+        }
+        return lo;
     }
-    return lo;
-}
 
-template <class S>
-void place(std::vector<Front<S>>& fronts, std::size_t k, const Query<S>& query) {
-    if (k == fronts.size()) fronts.emplace_back();
-    query.add_to(fronts[k]);
-}
+    // Every rank is at most the number of fronts: the point's dominators were placed before.
+    void place(std::size_t, std::size_t rank, const Query<S>& query) {
+        if (rank == fronts_.size()) fronts_.emplace_back();
+        query.add_to(fronts_[rank]);
+    }
 
+private:
+    std::vector<Front<S>> fronts_;
+};
+
+// All points in a static k-d tree, built before any is ranked; a node keeps the bounding box
+// of its points and the highest rank among those already placed. The rank of a point is one
+// more than the highest rank placed <= it in every column (a dominator in the front before
+// the point's own, and none in that front), found by descending only into nodes that can
+// hold such a member with a higher rank than the best so far. Large fronts cost a fraction
+// of a scan through them; leaves are one block of lanes, tested as in the front lists.
 template <class S>
+class RankTree {
+public:
+    RankTree(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count, const Scan<S>& scan)
+        : dims_(columns.size()), lanes_(scan.lanes), best_below_(scan.best_below), columns_(columns),
+          node_of_point_(count), lane_of_point_(count) {
+        std::vector<std::uint32_t> points(count);
+        std::iota(points.begin(), points.end(), 0u);
+        build(0, points.data(), count);
+    }
+
+    std::size_t rank_of(const Query<S>& query) const {
+        const S* p = query.coords();
+        std::int32_t best = -1;
+        std::uint32_t stack[128];
+        std::size_t depth = 0;
+        stack[depth++] = 0;
+        while (depth > 0) {
+            const std::uint32_t node = stack[--depth];
+            if (top_[node] <= best) continue;
+            const S* low = boxes_.data() + std::size_t{node} * 2 * dims_;
+            const S* high = low + dims_;
+            bool outside = false, inside = true;
+            for (std::size_t j = 0; j < dims_; ++j) {
+                outside |= low[j] > p[j];
+                inside &= high[j] <= p[j];
+            }
+            if (outside) continue;
+            if (inside) {
+                best = top_[node];
+                continue;
+            }
+            const std::uint32_t leaf = leaf_of_node_[node];
+            if (leaf != kInner) {
+                best = best_below_(leaf_values_.data() + std::size_t{leaf} * dims_ * lanes_,
+                                   leaf_ranks_.data() + std::size_t{leaf} * lanes_, query.broadcast(), query.columns(),
+                                   dims_, best);
+                continue;
+            }
+            // The child with the higher rank last, so it is searched first.
+            std::uint32_t first = 2 * node + 1, second = 2 * node + 2;
+            if (top_[first] > top_[second]) std::swap(first, second);
+            stack[depth++] = first;
+            stack[depth++] = second;
+        }
+        return static_cast<std::size_t>(best + 1);
+    }
+
+    void place(std::size_t p, std::size_t rank, const Query<S>&) {
+        const auto r = static_cast<std::int32_t>(rank);
+        std::uint32_t node = node_of_point_[p];
+        leaf_ranks_[std::size_t{leaf_of_node_[node]} * lanes_ + lane_of_point_[p]] = r;
+        for (;;) {
+            top_[node] = std::max(top_[node], r);
+            if (node == 0) break;
+            node = (node - 1) / 2;
+        }
+    }
+
+private:
+    static constexpr std::uint32_t kInner = UINT32_MAX;
+
+    S value(std::uint32_t point, std::size_t j) const noexcept { return coordinate<S>(columns_[j][point]); }
+
+    // Node `node` over points[0 .. n): its box, then either a leaf block or two halves split at
+    // the median of the column in which the points spread most.
+    void build(std::uint32_t node, std::uint32_t* points, std::size_t n) {
+        if (node >= top_.size()) {
+            top_.resize(2 * std::size_t{node} + 1, -1);
+            leaf_of_node_.resize(top_.size(), kInner);
+            boxes_.resize(top_.size() * 2 * dims_);
+        }
+        S* low = boxes_.data() + std::size_t{node} * 2 * dims_;
+        S* high = low + dims_;
+        std::size_t widest = 0;
+        for (std::size_t j = 0; j < dims_; ++j) {
+            low[j] = std::numeric_limits<S>::max();
+            high[j] = std::numeric_limits<S>::min();
+            for (std::size_t i = 0; i < n; ++i) {
+                low[j] = std::min(low[j], value(points[i], j));
+                high[j] = std::max(high[j], value(points[i], j));
+            }
+            if (int(high[j]) - int(low[j]) > int(high[widest]) - int(low[widest])) widest = j;
+        }
+        if (n <= lanes_) {
+            const auto leaf = static_cast<std::uint32_t>(leaf_ranks_.size() / lanes_);
+            leaf_of_node_[node] = leaf;
+            leaf_ranks_.resize(leaf_ranks_.size() + lanes_, -1);
+            leaf_values_.resize(leaf_values_.size() + dims_ * lanes_, std::numeric_limits<S>::max());
+            S* block = leaf_values_.data() + std::size_t{leaf} * dims_ * lanes_;
+            for (std::size_t i = 0; i < n; ++i) {
+                node_of_point_[points[i]] = node;
+                lane_of_point_[points[i]] = static_cast<std::uint32_t>(i);
+                for (std::size_t j = 0; j < dims_; ++j) block[j * lanes_ + i] = value(points[i], j);
+            }
+            return;
+        }
+        const std::size_t half = n / 2;
+        std::nth_element(points, points + half, points + n, [&](std::uint32_t a, std::uint32_t b) {
+            return columns_[widest][a] < columns_[widest][b];
+        });
+        build(2 * node + 1, points, half);
+        build(2 * node + 2, points + half, n - half);
+    }
+
+    std::size_t dims_, lanes_;
+    BestBelow<S> best_below_;
+    const std::vector<std::vector<std::uint32_t>>& columns_;
+    std::vector<S> boxes_;                  // per node: lowest coordinates, then highest
+    std::vector<std::int32_t> top_;         // per node: highest rank placed below it, -1 if none
+    std::vector<std::uint32_t> leaf_of_node_;
+    std::vector<S> leaf_values_;            // per leaf: a block of lanes
+    std::vector<std::int32_t> leaf_ranks_;  // per leaf lane: its point's rank, -1 until placed
+    std::vector<std::uint32_t> node_of_point_, lane_of_point_;
+};
+
+template <class S, class Index>
 std::vector<std::uint32_t> ranks_in_order(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count,
                                           const Scan<S>& scan) {
-    std::vector<Front<S>> fronts;
+    Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
     Query<S> query(scan, columns.size());
     for (std::size_t p = 0; p < count; ++p) {
         query.load_point(columns, p);
-        const std::size_t k = first_free_front(fronts, query);
+        const std::size_t k = index.rank_of(query);
         rank[p] = static_cast<std::uint32_t>(k);
-        place(fronts, k, query);
+        index.place(p, k, query);
     }
     return rank;
 }
 
 // The same ranks with the searches of a batch of consecutive points spread over the pool.
-// Each point of a batch first searches the fronts of all earlier batches (in parallel, the
-// fronts read only); then, in order, it is raised above the batch's own earlier points that
+// Each point of a batch is first ranked among all earlier batches (in parallel, the index
+// read only); then, in order, it is raised above the batch's own earlier points that
 // dominate it, which sit in per-rank groups searched from the highest rank down.
-template <class S>
+template <class S, class Index>
 std::vector<std::uint32_t> ranks_in_batches(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count,
                                             const Scan<S>& scan, std::size_t batch) {
     const std::size_t dims = columns.size();
-    std::vector<Front<S>> fronts;
+    Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
     Query<S> query(scan, dims);
     for (std::size_t first = 0; first < count; first += batch) {
@@ -161,7 +306,7 @@ std::vector<std::uint32_t> ranks_in_batches(const std::vector<std::vector<std::u
             Query<S> own(scan, dims);
             for (std::size_t i = begin; i < end; ++i) {
                 own.load_point(columns, first + i);
-                rank[first + i] = static_cast<std::uint32_t>(first_free_front(fronts, own));
+                rank[first + i] = static_cast<std::uint32_t>(index.rank_of(own));
             }
         });
         std::vector<Front<S>> groups;
@@ -183,22 +328,43 @@ std::vector<std::uint32_t> ranks_in_batches(const std::vector<std::vector<std::u
             }
             query.add_to(groups[at->second]);
         }
-        // Every point's rank is at most the number of fronts so far: its dominators of the
-        // batch were placed before it.
         for (std::size_t p = first; p < last; ++p) {
             query.load_point(columns, p);
-            place(fronts, rank[p], query);
+            index.place(p, rank[p], query);
         }
     }
     return rank;
 }
 
+template <class S, class Index>
+std::vector<std::uint32_t> ranks_by(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count,
+                                    const Scan<S>& scan) {
+    if (count >= kParallelFrom && pool::worker_count() > 1)
+        return ranks_in_batches<S, Index>(columns, count, scan, std::max(kSmallestBatch, count / kBatches));
+    return ranks_in_order<S, Index>(columns, count, scan);
+}
+
+// Whether the fronts are few and wide, judged from a sample taken at even steps through the
+// points (a subsequence of their order, so the front lists rank it as they would the whole).
+template <class S>
+bool fronts_look_wide(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count, const Scan<S>& scan) {
+    std::vector<std::vector<std::uint32_t>> sample(columns.size(), std::vector<std::uint32_t>(kSampleSize));
+    for (std::size_t j = 0; j < columns.size(); ++j)
+        for (std::size_t i = 0; i < kSampleSize; ++i) sample[j][i] = columns[j][i * count / kSampleSize];
+    const auto ranks = ranks_in_order<S, FrontLists<S>>(sample, kSampleSize, scan);
+    const std::size_t fronts = *std::max_element(ranks.begin(), ranks.end()) + std::size_t{1};
+    return fronts * (columns.size() + 1) <= kWideFronts;
+}
+
 template <class S>
 std::vector<std::uint32_t> ranks_with(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count,
-                                      const Scan<S>& scan) {
-    if (count >= kParallelFrom && pool::worker_count() > 1)
-        return ranks_in_batches<S>(columns, count, scan, std::max(kSmallestBatch, count / kBatches));
-    return ranks_in_order<S>(columns, count, scan);
+                                      const Scan<S>& scan, Method method) {
+    bool tree = count >= kTreeFrom || (count >= kTreeMaybeFrom && fronts_look_wide(columns, count, scan));
+    if (method == Method::front_lists) tree = false;
+    if (method == Method::front_tree) tree = true;
+    // Node ranks are signed 32-bit.
+    if (tree && count <= INT32_MAX) return ranks_by<S, RankTree<S>>(columns, count, scan);
+    return ranks_by<S, FrontLists<S>>(columns, count, scan);
 }
 
 const ScanKernels& scan_kernels() {
@@ -211,14 +377,15 @@ const ScanKernels& scan_kernels() {
 }  // namespace
 
 std::vector<std::uint32_t> front_search_ranks(const std::vector<std::vector<std::uint32_t>>& columns,
-                                              std::size_t count) {
+                                              std::size_t count, Method method) {
     std::uint32_t largest = 0;
     for (const auto& column : columns)
         for (std::uint32_t v : column) largest = std::max(largest, v);
     const ScanKernels& kernels = scan_kernels();
     // 16-bit coordinates double the lanes; the padding value must stay above every one.
-    if (largest < UINT16_MAX) return ranks_with<std::int16_t>(columns, count, {kernels.lanes_16, kernels.scan_16});
-    return ranks_with<std::int32_t>(columns, count, {kernels.lanes_32, kernels.scan_32});
+    if (largest < UINT16_MAX)
+        return ranks_with<std::int16_t>(columns, count, {kernels.lanes_16, kernels.scan_16, kernels.best_16}, method);
+    return ranks_with<std::int32_t>(columns, count, {kernels.lanes_32, kernels.scan_32, kernels.best_32}, method);
 }
 
 }  // namespace rc::algorithm::nds

@@ -31,10 +31,10 @@ Objectives copy_objectives(const MatrixView& f);
 // Pairwise dominance scan on the worker pool, then front peeling with the cyclic-front rule.
 Fronts classic_fronts(const Objectives& f);
 
-// How NaN-free input with four or more objectives is ranked. RC_NDS=classic, =front or
-// =divide forces one method on every call so that tests can compare them on the same input;
-// by default the size of the input picks.
-enum class Method { automatic, classic, front_search, divide_and_conquer };
+// How NaN-free input with four or more objectives is ranked. RC_NDS=classic, =front (with
+// the search's own choice of index), =lists, =tree or =divide forces one method on every call
+// so that tests can compare them on the same input; by default the input picks.
+enum class Method { automatic, classic, front_search, front_lists, front_tree, divide_and_conquer };
 Method method_setting();
 
 // NaN-free input only: the front index of every row, by longest dominator chain.
@@ -48,8 +48,9 @@ std::vector<std::uint32_t> divide_and_conquer_ranks(const std::uint32_t* coords,
 
 // The same ranks by front search: `columns[d][p]` is coordinate d of point p (points in
 // lexicographic order, as above, and every coordinate below UINT32_MAX).
+// `method` may force the front lists or the k-d tree as the index of placed points.
 std::vector<std::uint32_t> front_search_ranks(const std::vector<std::vector<std::uint32_t>>& columns,
-                                              std::size_t count);
+                                              std::size_t count, Method method);
 
 // Groups rows by front index (0 = first front), ascending within each front.
 Fronts fronts_from_ranks(const std::vector<std::uint32_t>& rank_of_row);
