@@ -5,7 +5,8 @@ venv with numpy and moocore installed from PyPI and this module built into it) a
 called, as a black box. Both sort the same arrays; each cell reports the median of several
 calls, alternating ours and moocore so that a busy machine slows both alike.
 
-Ours runs with one worker in this process; unless --workers 1 is given, a child process
+Ours runs with one worker in this process (both then compute on the calling thread, so --cpu
+can time them by its CPU time when other jobs share the machine); unless --workers 1 is given, a child process
 with RAYON_NUM_THREADS=2 times ours again on the same arrays for the two-worker column.
 
     python bench/bench_nds_compare.py                      # the whole grid, three kinds
@@ -68,16 +69,16 @@ def median_seconds(call, repeats):
     return statistics.median(times)
 
 
-def interleaved_medians(calls, repeats):
+def interleaved_medians(calls, repeats, clock=time.perf_counter):
     """Median seconds of each call, calling them in turn (after one warm-up each)."""
     for call in calls:
         call()
     times = [[] for _ in calls]
     for _ in range(repeats):
         for slot, call in enumerate(calls):
-            start = time.perf_counter()
+            start = clock()
             call()
-            times[slot].append(time.perf_counter() - start)
+            times[slot].append(clock() - start)
     return [statistics.median(t) for t in times]
 
 
@@ -139,6 +140,8 @@ def main():
     parser.add_argument("--workers", type=int, choices=[1, 2], default=2, help="2: also time ours on two workers")
     parser.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     parser.add_argument("--markdown", action="store_true", help="print the table as markdown")
+    parser.add_argument("--cpu", action="store_true",
+                        help="time the one-worker columns by the calling thread's CPU time (steadier on a busy machine)")
     args = parser.parse_args()
     if args.child:
         child_main(args)
@@ -164,7 +167,8 @@ def main():
         fronts = _rust_core.fast_non_dominated_sort_py(f)
         same = np.array_equal(ranks_from_fronts(fronts, n), np.asarray(moocore.pareto_rank(f)))
         ours, peer = interleaved_medians(
-            [lambda: _rust_core.fast_non_dominated_sort_py(f), lambda: moocore.pareto_rank(f)], budget_calls(n, m))
+            [lambda: _rust_core.fast_non_dominated_sort_py(f), lambda: moocore.pareto_rank(f)], budget_calls(n, m),
+            time.thread_time if args.cpu else time.perf_counter)
         ours2 = two.get(f"{kind} {n} {m}")
         ratio, ratio2 = peer / ours, (peer / ours2 if ours2 else None)
         ratios.append((kind, n, m, ratio, ratio2))

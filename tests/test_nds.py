@@ -126,6 +126,9 @@ def differential_inputs():
             # Points near a plane: few fronts, wide ones.
             plane = rng.random((n, m))
             cases.append((f"plane-m{m}-n{n}", plane / plane.sum(axis=1, keepdims=True)))
+        # Values a few units in the last place apart: equal in every leading byte of their bits.
+        ulps = 1.0 + rng.integers(0, 40, (n, m)) * np.finfo(np.float64).eps
+        cases.append((f"ulp-close-m{m}-n{n}", ulps))
         # A chain: every row dominates all later ones, one front per row (shuffled).
         chain = np.repeat(np.arange(300.0)[:, None], m, axis=1)
         cases.append((f"chain-m{m}", chain[rng.permutation(300)]))

@@ -29,39 +29,57 @@ std::uint64_t order_key(double value) noexcept {
     return (bits & sign) != 0 ? ~bits : bits | sign;
 }
 
-// Sorts by key: a least-significant-digit radix sort on the upper half of the keys, a byte at
-// a time, skipping bytes that every key shares (for values of one scale most of them), and
-// then a comparison sort of each run of keys that agree in their upper half but not in full
+// Sorts by key: a least-significant-digit radix sort on the upper three or four bytes of the
+// keys, a byte at a time, skipping bytes that every key shares (for values of one scale most of them), and
+// then a comparison sort of each run of keys that agree in those bytes but not in full
 // (values that close are rare, and equal values need no sorting). A few items are sorted by
 // comparison alone: histograms would cost more than they do, once per objective (a matrix of
 // two rows and a million objectives took seconds). Only the key order matters to the
 // callers, not the order of equal keys.
-void radix_sort(std::vector<KeyedRow>& items) {
-    constexpr std::size_t kComparisonSortBelow = 64;
-    auto by_key = [](const KeyedRow& a, const KeyedRow& b) { return a.key < b.key; };
-    if (items.size() < kComparisonSortBelow) {
-        std::sort(items.begin(), items.end(), by_key);
-        return;
+class KeySorter {
+public:
+    void sort(std::vector<KeyedRow>& items) {
+        constexpr std::size_t kComparisonSortBelow = 64;
+        constexpr std::size_t kThreeBytesBelow = 4096;
+        auto by_key = [](const KeyedRow& a, const KeyedRow& b) { return a.key < b.key; };
+        const std::size_t n = items.size();
+        if (n < kComparisonSortBelow) {
+            std::sort(items.begin(), items.end(), by_key);
+            return;
+        }
+        // The radix part sorts by the top `bytes` bytes: three leave few close pairs among a
+        // few thousand values, four among more.
+        const int bytes = n < kThreeBytesBelow ? 3 : 4;
+        const int shift = 64 - 8 * bytes;
+        std::fill(&histogram_[0][0], &histogram_[0][0] + 4 * 256, std::size_t{0});
+        for (const auto& item : items) {
+            const auto high = static_cast<std::uint32_t>(item.key >> 32);
+            ++histogram_[0][high & 0xff];
+            ++histogram_[1][(high >> 8) & 0xff];
+            ++histogram_[2][(high >> 16) & 0xff];
+            ++histogram_[3][high >> 24];
+        }
+        sorted_.resize(n);
+        for (int byte = 4 - bytes; byte < 4; ++byte) {
+            std::size_t* count = histogram_[byte];
+            if (std::find(count, count + 256, n) != count + 256) continue;
+            std::size_t start = 0;
+            for (int digit = 0; digit < 256; ++digit) start += std::exchange(count[digit], start);
+            for (const auto& item : items) sorted_[count[(item.key >> (32 + 8 * byte)) & 0xff]++] = item;
+            items.swap(sorted_);
+        }
+        for (std::size_t begin = 0, end; begin < n; begin = end) {
+            bool all_equal = true;
+            for (end = begin + 1; end < n && (items[end].key >> shift) == (items[begin].key >> shift); ++end)
+                all_equal &= items[end].key == items[begin].key;
+            if (!all_equal) std::sort(items.begin() + begin, items.begin() + end, by_key);
+        }
     }
-    std::vector<std::size_t> histogram(4 * 256, 0);
-    for (const auto& item : items)
-        for (int byte = 0; byte < 4; ++byte) ++histogram[byte * 256 + ((item.key >> (32 + 8 * byte)) & 0xff)];
-    std::vector<KeyedRow> sorted(items.size());
-    for (int byte = 0; byte < 4; ++byte) {
-        std::size_t* count = histogram.data() + byte * 256;
-        if (std::find(count, count + 256, items.size()) != count + 256) continue;
-        std::size_t start = 0;
-        for (int digit = 0; digit < 256; ++digit) start += std::exchange(count[digit], start);
-        for (const auto& item : items) sorted[count[(item.key >> (32 + 8 * byte)) & 0xff]++] = item;
-        items.swap(sorted);
-    }
-    for (std::size_t begin = 0, end; begin < items.size(); begin = end) {
-        bool all_equal = true;
-        for (end = begin + 1; end < items.size() && (items[end].key >> 32) == (items[begin].key >> 32); ++end)
-            all_equal &= items[end].key == items[begin].key;
-        if (!all_equal) std::sort(items.begin() + begin, items.begin() + end, by_key);
-    }
-}
+
+private:
+    std::size_t histogram_[4][256];
+    std::vector<KeyedRow> sorted_;
+};
 
 // Objective j of row i as its dense rank among the column's values (equal values, equal
 // ranks), at column[j * rows + i]; also the number of distinct values of each column.
@@ -75,9 +93,10 @@ DenseColumns dense_columns(const Objectives& f) {
     DenseColumns dense;
     dense.rank.resize(checked_mul(f.rows, f.cols));
     std::vector<KeyedRow> items(f.rows);
+    KeySorter sorter;
     for (std::size_t j = 0; j < f.cols; ++j) {
         for (std::uint32_t i = 0; i < f.rows; ++i) items[i] = {order_key(f.row(i)[j]), i};
-        radix_sort(items);
+        sorter.sort(items);
         std::uint32_t* out = dense.rank.data() + j * f.rows;
         std::uint32_t value = 0;
         for (std::size_t k = 0; k < items.size(); ++k) {
@@ -89,19 +108,38 @@ DenseColumns dense_columns(const Objectives& f) {
     return dense;
 }
 
-// Rows in lexicographic order of their objectives: stable counting sorts by the last
-// column, then the one before, and so on to the first.
+// Rows in lexicographic order of their objectives. Mostly distinct first values (the common
+// case): a counting sort by the first column, then a comparison sort of each run of equal
+// first values by the rest. Otherwise stable counting sorts by the last column, then the one
+// before, and so on to the first.
 std::vector<std::uint32_t> lexicographic_order(const DenseColumns& dense, std::size_t rows, std::size_t cols) {
     std::vector<std::uint32_t> order(rows), next(rows);
     std::iota(order.begin(), order.end(), 0u);
     std::vector<std::size_t> count;
-    for (std::size_t j = cols; j-- > 0;) {
+    auto counting_sort = [&](std::size_t j) {
         const std::uint32_t* key = dense.column(j, rows);
         count.assign(dense.distinct[j] + 1, 0);
         for (std::uint32_t row : order) ++count[key[row] + 1];
         std::partial_sum(count.begin(), count.end(), count.begin());
         for (std::uint32_t row : order) next[count[key[row]]++] = row;
         order.swap(next);
+    };
+    if (2 * dense.distinct[0] < rows) {
+        for (std::size_t j = cols; j-- > 0;) counting_sort(j);
+        return order;
+    }
+    counting_sort(0);
+    const std::uint32_t* first = dense.column(0, rows);
+    auto rest_less = [&](std::uint32_t a, std::uint32_t b) {
+        for (std::size_t j = 1; j < cols; ++j) {
+            const std::uint32_t* key = dense.column(j, rows);
+            if (key[a] != key[b]) return key[a] < key[b];
+        }
+        return false;
+    };
+    for (std::size_t begin = 0, end; begin < rows; begin = end) {
+        for (end = begin + 1; end < rows && first[order[end]] == first[order[begin]]; ++end) {}
+        if (end - begin > 1) std::sort(order.begin() + begin, order.begin() + end, rest_less);
     }
     return order;
 }

@@ -39,6 +39,8 @@ namespace {
 constexpr std::size_t kParallelFrom = 4096;
 constexpr std::size_t kSmallestBatch = 1024;
 constexpr std::size_t kBatches = 32;
+// Columns ordered by the point's coordinates before a search; the others keep their order.
+constexpr std::size_t kOrderedColumns = 4;
 
 // Where the k-d tree takes over from the front lists (measured on uniform cubes, spheres and
 // rounded shells, 4 to 15 objectives): from kTreeFrom points always; from kTreeMaybeFrom when
@@ -99,9 +101,16 @@ public:
         const std::size_t dims = coords_.size();
         for (std::size_t j = 0; j < dims; ++j) coords_[j] = coordinate<S>(all[j][p]);
         // A member fails to dominate the point soonest in the columns where the point is
-        // smallest: those are tested first.
+        // smallest: the few smallest go first, in order (the scan checks after the first
+        // column and then after every three); the rest follow in any order.
         std::iota(columns_.begin(), columns_.end(), 0u);
-        std::sort(columns_.begin(), columns_.end(), [&](std::uint32_t a, std::uint32_t b) { return coords_[a] < coords_[b]; });
+        const std::size_t leading = std::min(kOrderedColumns, dims);
+        for (std::size_t k = 0; k < leading; ++k) {
+            std::size_t smallest = k;
+            for (std::size_t j = k + 1; j < dims; ++j)
+                if (coords_[columns_[j]] < coords_[columns_[smallest]]) smallest = j;
+            std::swap(columns_[k], columns_[smallest]);
+        }
         for (std::size_t j = 0; j < dims; ++j)
             std::fill_n(point_.data() + j * scan_.lanes, scan_.lanes, coords_[columns_[j]]);
     }
