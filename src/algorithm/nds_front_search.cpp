@@ -9,6 +9,7 @@
 // own member, so the answer is the scalar one whatever the lane count.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <type_traits>
@@ -41,6 +42,9 @@ constexpr std::size_t kSmallestBatch = 1024;
 constexpr std::size_t kBatches = 32;
 // Columns ordered by the point's coordinates before a search; the others keep their order.
 constexpr std::size_t kOrderedColumns = 4;
+// The k-d tree handles up to this many columns (objectives after the first); more take the
+// front lists.
+constexpr std::size_t kMaxDims = 64;
 
 // Where the k-d tree takes over from the front lists (measured on uniform cubes, spheres and
 // rounded shells, 4 to 15 objectives): from kTreeFrom points always; from kTreeMaybeFrom when
@@ -161,25 +165,59 @@ private:
     std::vector<Front<S>> fronts_;
 };
 
+// Node boxes are compared with the point a 16-byte vector of columns at a time.
+template <class S>
+struct BoxVector;
+template <>
+struct BoxVector<std::int16_t> {
+    typedef std::int16_t type __attribute__((vector_size(16)));
+};
+template <>
+struct BoxVector<std::int32_t> {
+    typedef std::int32_t type __attribute__((vector_size(16)));
+};
+
+template <class Mask>
+bool any_lane(Mask mask) noexcept {
+    std::uint64_t words[sizeof(Mask) / 8];
+    std::memcpy(words, &mask, sizeof mask);
+    return (words[0] | words[1]) != 0;
+}
+
 // All points in a static k-d tree, built before any is ranked; a node keeps the bounding box
 // of its points and the highest rank among those already placed. The rank of a point is one
 // more than the highest rank placed <= it in every column (a dominator in the front before
 // the point's own, and none in that front), found by descending only into nodes that can
 // hold such a member with a higher rank than the best so far. Large fronts cost a fraction
-// of a scan through them; leaves are one block of lanes, tested as in the front lists.
+// of a scan through them; a leaf holds up to two blocks of lanes, tested as the front lists
+// test theirs.
 template <class S>
 class RankTree {
 public:
+    using Box = typename BoxVector<S>::type;
+    static constexpr std::size_t kBoxLanes = sizeof(Box) / sizeof(S);
+    static constexpr std::size_t kLeafBlocks = 2;
+
     RankTree(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count, const Scan<S>& scan)
-        : dims_(columns.size()), lanes_(scan.lanes), best_below_(scan.best_below), columns_(columns),
-          node_of_point_(count), lane_of_point_(count) {
+        : dims_(columns.size()), chunks_((dims_ + kBoxLanes - 1) / kBoxLanes), lanes_(scan.lanes),
+          best_below_(scan.best_below), columns_(columns), node_of_point_(count), lane_of_point_(count) {
         std::vector<std::uint32_t> points(count);
         std::iota(points.begin(), points.end(), 0u);
         build(0, points.data(), count);
     }
 
     std::size_t rank_of(const Query<S>& query) const {
-        const S* p = query.coords();
+        // The point by column in box vectors; padding columns count as neither outside nor
+        // inside a box's bounds (boxes pad both bounds with the smallest value).
+        Box point[(kMaxDims + kBoxLanes - 1) / kBoxLanes];
+        for (std::size_t c = 0; c < chunks_; ++c) {
+            S lanes[kBoxLanes];
+            for (std::size_t i = 0; i < kBoxLanes; ++i) {
+                const std::size_t j = c * kBoxLanes + i;
+                lanes[i] = j < dims_ ? query.coords()[j] : std::numeric_limits<S>::max();
+            }
+            std::memcpy(&point[c], lanes, sizeof(Box));
+        }
         std::int32_t best = -1;
         std::uint32_t stack[128];
         std::size_t depth = 0;
@@ -187,23 +225,26 @@ public:
         while (depth > 0) {
             const std::uint32_t node = stack[--depth];
             if (top_[node] <= best) continue;
-            const S* low = boxes_.data() + std::size_t{node} * 2 * dims_;
-            const S* high = low + dims_;
-            bool outside = false, inside = true;
-            for (std::size_t j = 0; j < dims_; ++j) {
-                outside |= low[j] > p[j];
-                inside &= high[j] <= p[j];
+            const Box* box = boxes_.data() + std::size_t{node} * 2 * chunks_;
+            auto low_above = box[0] > point[0];
+            auto high_above = box[chunks_] > point[0];
+            for (std::size_t c = 1; c < chunks_; ++c) {
+                low_above |= box[c] > point[c];
+                high_above |= box[chunks_ + c] > point[c];
             }
-            if (outside) continue;
-            if (inside) {
+            if (any_lane(low_above)) continue;  // every point of the node is above in a column
+            if (!any_lane(high_above)) {        // every point of the node is <= the point
                 best = top_[node];
                 continue;
             }
             const std::uint32_t leaf = leaf_of_node_[node];
             if (leaf != kInner) {
-                best = best_below_(leaf_values_.data() + std::size_t{leaf} * dims_ * lanes_,
-                                   leaf_ranks_.data() + std::size_t{leaf} * lanes_, query.broadcast(), query.columns(),
-                                   dims_, best);
+                const std::size_t block_size = dims_ * lanes_;
+                for (std::size_t b = 0; b < kLeafBlocks; ++b) {
+                    const std::size_t block = std::size_t{leaf} * kLeafBlocks + b;
+                    best = best_below_(leaf_values_.data() + block * block_size, leaf_ranks_.data() + block * lanes_,
+                                       query.broadcast(), query.columns(), dims_, best);
+                }
                 continue;
             }
             // The child with the higher rank last, so it is searched first.
@@ -218,7 +259,7 @@ public:
     void place(std::size_t p, std::size_t rank, const Query<S>&) {
         const auto r = static_cast<std::int32_t>(rank);
         std::uint32_t node = node_of_point_[p];
-        leaf_ranks_[std::size_t{leaf_of_node_[node]} * lanes_ + lane_of_point_[p]] = r;
+        leaf_ranks_[std::size_t{leaf_of_node_[node]} * kLeafBlocks * lanes_ + lane_of_point_[p]] = r;
         for (;;) {
             top_[node] = std::max(top_[node], r);
             if (node == 0) break;
@@ -231,36 +272,39 @@ private:
 
     S value(std::uint32_t point, std::size_t j) const noexcept { return coordinate<S>(columns_[j][point]); }
 
-    // Node `node` over points[0 .. n): its box, then either a leaf block or two halves split at
-    // the median of the column in which the points spread most.
+    // Node `node` over points[0 .. n): its box, then either a leaf or two halves split at the
+    // median of the column in which the points spread most.
     void build(std::uint32_t node, std::uint32_t* points, std::size_t n) {
         if (node >= top_.size()) {
             top_.resize(2 * std::size_t{node} + 1, -1);
             leaf_of_node_.resize(top_.size(), kInner);
-            boxes_.resize(top_.size() * 2 * dims_);
+            boxes_.resize(top_.size() * 2 * chunks_);
         }
-        S* low = boxes_.data() + std::size_t{node} * 2 * dims_;
-        S* high = low + dims_;
+        std::vector<S> low(chunks_ * kBoxLanes, std::numeric_limits<S>::min());
+        std::vector<S> high(chunks_ * kBoxLanes, std::numeric_limits<S>::min());
         std::size_t widest = 0;
         for (std::size_t j = 0; j < dims_; ++j) {
             low[j] = std::numeric_limits<S>::max();
-            high[j] = std::numeric_limits<S>::min();
             for (std::size_t i = 0; i < n; ++i) {
                 low[j] = std::min(low[j], value(points[i], j));
                 high[j] = std::max(high[j], value(points[i], j));
             }
-            if (int(high[j]) - int(low[j]) > int(high[widest]) - int(low[widest])) widest = j;
+            if (std::int64_t{high[j]} - low[j] > std::int64_t{high[widest]} - low[widest]) widest = j;
         }
-        if (n <= lanes_) {
-            const auto leaf = static_cast<std::uint32_t>(leaf_ranks_.size() / lanes_);
+        Box* box = boxes_.data() + std::size_t{node} * 2 * chunks_;
+        std::memcpy(box, low.data(), chunks_ * sizeof(Box));
+        std::memcpy(box + chunks_, high.data(), chunks_ * sizeof(Box));
+        if (n <= kLeafBlocks * lanes_) {
+            const std::size_t leaf_lanes = kLeafBlocks * lanes_;
+            const auto leaf = static_cast<std::uint32_t>(leaf_ranks_.size() / leaf_lanes);
             leaf_of_node_[node] = leaf;
-            leaf_ranks_.resize(leaf_ranks_.size() + lanes_, -1);
-            leaf_values_.resize(leaf_values_.size() + dims_ * lanes_, std::numeric_limits<S>::max());
-            S* block = leaf_values_.data() + std::size_t{leaf} * dims_ * lanes_;
+            leaf_ranks_.resize(leaf_ranks_.size() + leaf_lanes, -1);
+            leaf_values_.resize(leaf_values_.size() + dims_ * leaf_lanes, std::numeric_limits<S>::max());
             for (std::size_t i = 0; i < n; ++i) {
                 node_of_point_[points[i]] = node;
                 lane_of_point_[points[i]] = static_cast<std::uint32_t>(i);
-                for (std::size_t j = 0; j < dims_; ++j) block[j * lanes_ + i] = value(points[i], j);
+                S* block = leaf_values_.data() + (std::size_t{leaf} * kLeafBlocks + i / lanes_) * dims_ * lanes_;
+                for (std::size_t j = 0; j < dims_; ++j) block[j * lanes_ + i % lanes_] = value(points[i], j);
             }
             return;
         }
@@ -272,13 +316,13 @@ private:
         build(2 * node + 2, points + half, n - half);
     }
 
-    std::size_t dims_, lanes_;
+    std::size_t dims_, chunks_, lanes_;
     BestBelow<S> best_below_;
     const std::vector<std::vector<std::uint32_t>>& columns_;
-    std::vector<S> boxes_;                  // per node: lowest coordinates, then highest
+    std::vector<Box> boxes_;                // per node: lowest coordinates, then highest
     std::vector<std::int32_t> top_;         // per node: highest rank placed below it, -1 if none
     std::vector<std::uint32_t> leaf_of_node_;
-    std::vector<S> leaf_values_;            // per leaf: a block of lanes
+    std::vector<S> leaf_values_;            // per leaf: kLeafBlocks blocks of lanes
     std::vector<std::int32_t> leaf_ranks_;  // per leaf lane: its point's rank, -1 until placed
     std::vector<std::uint32_t> node_of_point_, lane_of_point_;
 };
@@ -371,8 +415,8 @@ std::vector<std::uint32_t> ranks_with(const std::vector<std::vector<std::uint32_
     bool tree = count >= kTreeFrom || (count >= kTreeMaybeFrom && fronts_look_wide(columns, count, scan));
     if (method == Method::front_lists) tree = false;
     if (method == Method::front_tree) tree = true;
-    // Node ranks are signed 32-bit.
-    if (tree && count <= INT32_MAX) return ranks_by<S, RankTree<S>>(columns, count, scan);
+    // Node ranks are signed 32-bit; the point's box vectors live on the stack.
+    if (tree && count <= INT32_MAX && columns.size() <= kMaxDims) return ranks_by<S, RankTree<S>>(columns, count, scan);
     return ranks_by<S, FrontLists<S>>(columns, count, scan);
 }
 
