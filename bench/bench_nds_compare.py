@@ -6,8 +6,10 @@ called, as a black box. Both sort the same arrays; each cell reports the median 
 calls, alternating ours and moocore so that a busy machine slows both alike.
 
 Ours runs with one worker in this process (both then compute on the calling thread, so --cpu
-can time them by its CPU time when other jobs share the machine); unless --workers 1 is given, a child process
-with RAYON_NUM_THREADS=2 times ours again on the same arrays for the two-worker column.
+can time them by its CPU time when other jobs share the machine). Unless --workers 1 is
+given, a child process with RAYON_NUM_THREADS=2 first times ours and moocore again on the
+same arrays, by wall time, for the two-worker columns (the ratio is against moocore timed
+beside it there).
 
     python bench/bench_nds_compare.py                      # the whole grid, three kinds
     python bench/bench_nds_compare.py --kinds uniform --max-n 2000
@@ -104,14 +106,17 @@ def grid(args):
 
 
 def child_main(args):
-    """Ours only, with this process's worker count; prints {cell: seconds} as JSON."""
+    """Ours (with this process's worker count) and moocore, by wall time; prints
+    {cell: [ours, moocore]} as JSON."""
+    import moocore
+
     import _rust_core
 
     out = {}
     for kind, n, m in grid(args):
         f = points(kind, n, m)
-        out[f"{kind} {n} {m}"] = median_seconds(lambda: _rust_core.fast_non_dominated_sort_py(f),
-                                                budget_calls(n, m))
+        out[f"{kind} {n} {m}"] = interleaved_medians(
+            [lambda: _rust_core.fast_non_dominated_sort_py(f), lambda: moocore.pareto_rank(f)], budget_calls(n, m))
     print(json.dumps(out))
 
 
@@ -154,14 +159,14 @@ def main():
 
     two = two_worker_times(args) if args.workers == 2 else {}
     sep = " | " if args.markdown else "  "
-    header = ["kind", "n", "m", "fronts", "ours 1w", "ours 2w", "moocore", "1w ratio", "2w ratio"]
+    header = ["kind", "n", "m", "fronts", "ours 1w", "moocore", "1w ratio", "ours 2w", "2w ratio"]
     if args.markdown:
         print("| " + " | ".join(header) + " |")
         print("|" + "---|" * len(header))
     else:
-        print(f"{'kind':<8}{'n':>8}{'m':>4}{'fronts':>8}{'ours 1w':>12}{'ours 2w':>12}{'moocore':>12}"
-              f"{'1w ratio':>10}{'2w ratio':>10}")
-    ratios = []
+        print(f"{'kind':<8}{'n':>8}{'m':>4}{'fronts':>8}{'ours 1w':>12}{'moocore':>12}{'1w ratio':>10}"
+              f"{'ours 2w':>12}{'2w ratio':>10}")
+    ratios, disagreements = [], []
     for kind, n, m in grid(args):
         f = points(kind, n, m)
         fronts = _rust_core.fast_non_dominated_sort_py(f)
@@ -169,18 +174,21 @@ def main():
         ours, peer = interleaved_medians(
             [lambda: _rust_core.fast_non_dominated_sort_py(f), lambda: moocore.pareto_rank(f)], budget_calls(n, m),
             time.thread_time if args.cpu else time.perf_counter)
-        ours2 = two.get(f"{kind} {n} {m}")
-        ratio, ratio2 = peer / ours, (peer / ours2 if ours2 else None)
+        ours2, peer2 = two.get(f"{kind} {n} {m}", (None, None))
+        ratio, ratio2 = peer / ours, (peer2 / ours2 if ours2 else None)
         ratios.append((kind, n, m, ratio, ratio2))
-        cells = [kind, str(n), str(m), str(len(fronts)), fmt(ours), fmt(ours2) if ours2 else "-", fmt(peer),
-                 f"{ratio:.2f}×", f"{ratio2:.2f}×" if ratio2 else "-"]
+        cells = [kind, str(n), str(m), str(len(fronts)), fmt(ours), fmt(peer), f"{ratio:.2f}×",
+                 fmt(ours2) if ours2 else "-", f"{ratio2:.2f}×" if ratio2 else "-"]
         if not same:
             cells[3] += "!"  # the two disagree: a bug somewhere
+            disagreements.append(f"{kind} {n}x{m}")
         if args.markdown:
             print("| " + sep.join(cells) + " |")
         else:
-            print(f"{cells[0]:<8}{cells[1]:>8}{cells[2]:>4}{cells[3]:>8}{cells[4]:>12}{cells[5]:>12}{cells[6]:>12}"
-                  f"{cells[7]:>10}{cells[8]:>10}", flush=True)
+            print(f"{cells[0]:<8}{cells[1]:>8}{cells[2]:>4}{cells[3]:>8}{cells[4]:>12}{cells[5]:>12}{cells[6]:>10}"
+                  f"{cells[7]:>12}{cells[8]:>10}", flush=True)
+    if disagreements:
+        print("\nRANKS DIFFER from moocore's (marked !):", ", ".join(disagreements))
     one = [r[3] for r in ratios]
     print(f"\nratio moocore/ours, 1 worker: min {min(one):.2f}×, median {statistics.median(one):.2f}×")
     small = [r[3] for r in ratios if r[1] <= 2_000]

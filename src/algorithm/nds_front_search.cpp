@@ -1,12 +1,19 @@
 // Longest-chain ranks of points in four or more objectives by front search: the points come
-// in lexicographic order, so none is dominated by a later one, and each goes into the first
-// front none of whose members dominates it, found by binary search over the fronts.
+// in lexicographic order, so none is dominated by a later one, and each is ranked against the
+// points placed before it, held in one of two indexes.
 //
-// If a front holds a dominator of a point, so does every earlier front (a dominator of that
-// dominator), so the fronts with a dominator are a prefix: binary search finds the first
-// without one. Fronts keep their members objective-major in blocks of vector lanes, and one
-// point is compared with a whole block at once; each lane does the same comparisons on its
-// own member, so the answer is the scalar one whatever the lane count.
+// Front lists: each front's members, and the point goes into the first front none of whose
+// members dominates it. If a front holds a dominator of a point, so does every earlier front
+// (a dominator of that dominator), so the fronts with a dominator are a prefix and binary
+// search finds the first without one. Best with many narrow fronts.
+//
+// A k-d tree of all points: the rank is one more than the highest rank placed below the
+// point in every column, found while skipping whole boxes. Best with few wide fronts, where
+// the lists would scan whole fronts.
+//
+// Both keep members objective-major in blocks of vector lanes, and one point is compared
+// with a whole block at once; each lane does the same comparisons on its own member, so the
+// answer is the scalar one whatever the lane count.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -40,7 +47,7 @@ namespace {
 constexpr std::size_t kParallelFrom = 4096;
 constexpr std::size_t kSmallestBatch = 1024;
 constexpr std::size_t kBatches = 32;
-// Columns ordered by the point's coordinates before a search; the others keep their order.
+// Columns ordered by the point's coordinates before a search; the others follow in any order.
 constexpr std::size_t kOrderedColumns = 4;
 // The k-d tree handles up to this many columns (objectives after the first); more take the
 // front lists.
