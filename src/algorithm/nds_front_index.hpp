@@ -24,7 +24,7 @@ inline constexpr std::size_t kMaxDims = 64;
 template <class S>
 class FrontLists {
 public:
-    FrontLists(const std::vector<std::vector<std::uint32_t>>&, std::size_t, const Scan<S>&) {}
+    FrontLists(const PointColumns&, std::size_t, const Scan<S>&) {}
 
     std::size_t rank_of(const Query<S>& query) const {
         std::size_t lo = 0, hi = fronts_.size();
@@ -81,8 +81,8 @@ public:
     static constexpr std::size_t kBoxLanes = sizeof(Box) / sizeof(S);
     static constexpr std::size_t kLeafBlocks = 2;
 
-    RankTree(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count, const Scan<S>& scan)
-        : dims_(columns.size()), chunks_((dims_ + kBoxLanes - 1) / kBoxLanes), lanes_(scan.lanes),
+    RankTree(const PointColumns& columns, std::size_t count, const Scan<S>& scan)
+        : dims_(columns.dims), chunks_((dims_ + kBoxLanes - 1) / kBoxLanes), lanes_(scan.lanes),
           best_below_(scan.best_below), columns_(columns), node_of_point_(count), lane_of_point_(count) {
         std::vector<std::uint32_t> points(count);
         std::iota(points.begin(), points.end(), 0u);
@@ -153,7 +153,7 @@ public:
 private:
     static constexpr std::uint32_t kInner = UINT32_MAX;
 
-    S value(std::uint32_t point, std::size_t j) const noexcept { return coordinate<S>(columns_[j][point]); }
+    S value(std::uint32_t point, std::size_t j) const noexcept { return coordinate<S>(columns_.at(j, point)); }
 
     // Node `node` over points[0 .. n): its box, then either a leaf or two halves split at the
     // median of the column in which the points spread most.
@@ -193,7 +193,7 @@ private:
         }
         const std::size_t half = n / 2;
         std::nth_element(points, points + half, points + n, [&](std::uint32_t a, std::uint32_t b) {
-            return columns_[widest][a] < columns_[widest][b];
+            return columns_.at(widest, a) < columns_.at(widest, b);
         });
         build(2 * node + 1, points, half);
         build(2 * node + 2, points + half, n - half);
@@ -201,7 +201,7 @@ private:
 
     std::size_t dims_, chunks_, lanes_;
     BestBelow<S> best_below_;
-    const std::vector<std::vector<std::uint32_t>>& columns_;
+    const PointColumns& columns_;
     std::vector<Box> boxes_;                // per node: lowest coordinates, then highest
     std::vector<std::int32_t> top_;         // per node: highest rank placed below it, -1 if none
     std::vector<std::uint32_t> leaf_of_node_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "algorithm/nds_front_scan.hpp"
+#include "algorithm/nds_internal.hpp"
 
 namespace rc::algorithm::nds::front {
 
@@ -63,9 +64,9 @@ public:
     Query(const Scan<S>& scan, std::size_t dims)
         : scan_(scan), coords_(dims), point_(dims * scan.lanes), columns_(dims) {}
 
-    void load_point(const std::vector<std::vector<std::uint32_t>>& all, std::size_t p) {
+    void load_point(const PointColumns& all, std::size_t p) {
         const std::size_t dims = coords_.size();
-        for (std::size_t j = 0; j < dims; ++j) coords_[j] = coordinate<S>(all[j][p]);
+        for (std::size_t j = 0; j < dims; ++j) coords_[j] = coordinate<S>(all.at(j, p));
         // A member fails to dominate the point soonest in the columns where the point is
         // smallest: the few smallest go first, in order (the scan checks after the first
         // column and then after every three); the rest follow in any order.

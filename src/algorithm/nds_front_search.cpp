@@ -63,11 +63,11 @@ constexpr std::size_t kSampleSize = 1024;
 constexpr std::size_t kWideFronts = 20;
 
 template <class S, class Index>
-std::vector<std::uint32_t> ranks_in_order(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count,
+std::vector<std::uint32_t> ranks_in_order(const PointColumns& columns, std::size_t count,
                                           const Scan<S>& scan) {
     Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
-    Query<S> query(scan, columns.size());
+    Query<S> query(scan, columns.dims);
     for (std::size_t p = 0; p < count; ++p) {
         query.load_point(columns, p);
         const std::size_t k = index.rank_of(query);
@@ -82,9 +82,9 @@ std::vector<std::uint32_t> ranks_in_order(const std::vector<std::vector<std::uin
 // read only); then, in order, it is raised above the batch's own earlier points that
 // dominate it, which sit in per-rank groups searched from the highest rank down.
 template <class S, class Index>
-std::vector<std::uint32_t> ranks_in_batches(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count,
+std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::size_t count,
                                             const Scan<S>& scan, std::size_t batch) {
-    const std::size_t dims = columns.size();
+    const std::size_t dims = columns.dims;
     Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
     Query<S> query(scan, dims);
@@ -125,7 +125,7 @@ std::vector<std::uint32_t> ranks_in_batches(const std::vector<std::vector<std::u
 }
 
 template <class S, class Index>
-std::vector<std::uint32_t> ranks_by(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count,
+std::vector<std::uint32_t> ranks_by(const PointColumns& columns, std::size_t count,
                                     const Scan<S>& scan) {
     if (count >= kParallelFrom && pool::worker_count() > 1)
         return ranks_in_batches<S, Index>(columns, count, scan, std::max(kSmallestBatch, count / kBatches));
@@ -135,23 +135,26 @@ std::vector<std::uint32_t> ranks_by(const std::vector<std::vector<std::uint32_t>
 // Whether the fronts are few and wide, judged from a sample taken at even steps through the
 // points (a subsequence of their order, so the front lists rank it as they would the whole).
 template <class S>
-bool fronts_look_wide(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count, const Scan<S>& scan) {
-    std::vector<std::vector<std::uint32_t>> sample(columns.size(), std::vector<std::uint32_t>(kSampleSize));
-    for (std::size_t j = 0; j < columns.size(); ++j)
-        for (std::size_t i = 0; i < kSampleSize; ++i) sample[j][i] = columns[j][i * count / kSampleSize];
+bool fronts_look_wide(const PointColumns& columns, std::size_t count, const Scan<S>& scan) {
+    PointColumns sample;
+    sample.count = kSampleSize;
+    sample.dims = columns.dims;
+    sample.values.resize(kSampleSize * columns.dims);
+    for (std::size_t j = 0; j < columns.dims; ++j)
+        for (std::size_t i = 0; i < kSampleSize; ++i) sample.values[j * kSampleSize + i] = columns.at(j, i * count / kSampleSize);
     const auto ranks = ranks_in_order<S, FrontLists<S>>(sample, kSampleSize, scan);
     const std::size_t fronts = *std::max_element(ranks.begin(), ranks.end()) + std::size_t{1};
-    return fronts * (columns.size() + 1) <= kWideFronts;
+    return fronts * (columns.dims + 1) <= kWideFronts;
 }
 
 template <class S>
-std::vector<std::uint32_t> ranks_with(const std::vector<std::vector<std::uint32_t>>& columns, std::size_t count,
+std::vector<std::uint32_t> ranks_with(const PointColumns& columns, std::size_t count,
                                       const Scan<S>& scan, Method method) {
     bool tree = count >= kTreeFrom || (count >= kTreeMaybeFrom && fronts_look_wide(columns, count, scan));
     if (method == Method::front_lists) tree = false;
     if (method == Method::front_tree) tree = true;
     // Node ranks are signed 32-bit; the point's box vectors live on the stack.
-    if (tree && count <= INT32_MAX && columns.size() <= kMaxDims) return ranks_by<S, RankTree<S>>(columns, count, scan);
+    if (tree && count <= INT32_MAX && columns.dims <= kMaxDims) return ranks_by<S, RankTree<S>>(columns, count, scan);
     return ranks_by<S, FrontLists<S>>(columns, count, scan);
 }
 
@@ -164,11 +167,10 @@ const ScanKernels& scan_kernels() {
 
 }  // namespace
 
-std::vector<std::uint32_t> front_search_ranks(const std::vector<std::vector<std::uint32_t>>& columns,
+std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
                                               std::size_t count, Method method) {
     std::uint32_t largest = 0;
-    for (const auto& column : columns)
-        for (std::uint32_t v : column) largest = std::max(largest, v);
+    for (std::uint32_t v : columns.values) largest = std::max(largest, v);
     const ScanKernels& kernels = scan_kernels();
     // 16-bit coordinates double the lanes; the padding value must stay above every one.
     if (largest < UINT16_MAX)

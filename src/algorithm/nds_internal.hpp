@@ -46,10 +46,19 @@ std::vector<std::uint32_t> chain_ranks(const Objectives& f, Method method);
 std::vector<std::uint32_t> divide_and_conquer_ranks(const std::uint32_t* coords, std::size_t count,
                                                     std::size_t dims);
 
-// The same ranks by front search: `columns[d][p]` is coordinate d of point p (points in
-// lexicographic order, as above, and every coordinate below UINT32_MAX).
+// Coordinates of `count` points in `dims` columns, column after column.
+struct PointColumns {
+    std::vector<std::uint32_t> values;
+    std::size_t count = 0;
+    std::size_t dims = 0;
+
+    std::uint32_t at(std::size_t column, std::size_t point) const noexcept { return values[column * count + point]; }
+};
+
+// The same ranks by front search: `columns` holds the points (in lexicographic order, as
+// above, and every coordinate below UINT32_MAX).
 // `method` may force the front lists or the k-d tree as the index of placed points.
-std::vector<std::uint32_t> front_search_ranks(const std::vector<std::vector<std::uint32_t>>& columns,
+std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
                                               std::size_t count, Method method);
 
 // Groups rows by front index (0 = first front), ascending within each front.
