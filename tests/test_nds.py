@@ -234,6 +234,9 @@ def many_objective_inputs():
         cases.append((f"chain-m{m}", chain[rng.permutation(n)]))
         # Long chains of wide fronts: every tenth of the rows on its own shifted sphere.
         cases.append((f"nested-spheres-m{m}", sphere + np.repeat(np.arange(10.0), n // 10 + 1)[:n, None]))
+    # Fewer rows than objectives, with repeated rows: the automatic choice changes method.
+    few = np.round(rng.random((40, 300)), 1)
+    cases.append(("few-rows-m300", np.vstack([few, few[:5]])))
     # Beyond 65535 distinct values a column needs 32-bit coordinates in the front search.
     for m in (4, 7):
         cases.append((f"wide-values-m{m}", rng.random((70_000, m)) + np.arange(70_000.0)[:, None] * 1e-3))
