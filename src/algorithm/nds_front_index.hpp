@@ -24,6 +24,8 @@ inline constexpr std::size_t kMaxDims = 64;
 template <class S>
 class FrontLists {
 public:
+    static constexpr bool kTree = false;
+
     FrontLists(const PointColumns&, std::size_t, const Scan<S>&) {}
 
     std::size_t rank_of(const Query<S>& query) const {
@@ -77,6 +79,7 @@ bool any_lane(Mask mask) noexcept {
 template <class S>
 class RankTree {
 public:
+    static constexpr bool kTree = true;
     using Box = typename BoxVector<S>::type;
     static constexpr std::size_t kBoxLanes = sizeof(Box) / sizeof(S);
     static constexpr std::size_t kLeafBlocks = 2;

@@ -50,8 +50,14 @@ using front::kMaxDims;
 // From this many points on, and with more than one worker, the points go in batches whose
 // searches run on the pool; smaller calls never hand off to it.
 constexpr std::size_t kParallelFrom = 4096;
-constexpr std::size_t kSmallestBatch = 1024;
-constexpr std::size_t kBatches = 32;
+// A batch's own points are settled on the calling thread, each against the batch's earlier
+// points, so batches are kept to a small share of the points: 1/32 over front lists, and 1/128
+// over the tree, whose searches are so much cheaper that the share would otherwise dominate.
+template <class Index>
+std::size_t batch_size(std::size_t count) {
+    if constexpr (Index::kTree) return std::max<std::size_t>(512, count / 128);
+    else return std::max<std::size_t>(1024, count / 32);
+}
 
 // Where the k-d tree takes over from the front lists (measured on uniform cubes, spheres and
 // rounded shells, 4 to 15 objectives): from kTreeFrom points always; from kTreeMaybeFrom when
@@ -128,7 +134,7 @@ template <class S, class Index>
 std::vector<std::uint32_t> ranks_by(const PointColumns& columns, std::size_t count,
                                     const Scan<S>& scan) {
     if (count >= kParallelFrom && pool::worker_count() > 1)
-        return ranks_in_batches<S, Index>(columns, count, scan, std::max(kSmallestBatch, count / kBatches));
+        return ranks_in_batches<S, Index>(columns, count, scan, batch_size<Index>(count));
     return ranks_in_order<S, Index>(columns, count, scan);
 }
 
