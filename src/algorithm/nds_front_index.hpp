@@ -89,7 +89,16 @@ public:
           best_below_(scan.best_below), columns_(columns), node_of_point_(count), lane_of_point_(count) {
         std::vector<std::uint32_t> points(count);
         std::iota(points.begin(), points.end(), 0u);
-        build(0, points.data(), count);
+        std::uint32_t range[2 * kMaxDims];
+        for (std::size_t j = 0; j < dims_; ++j) {
+            range[2 * j] = UINT32_MAX;
+            range[2 * j + 1] = 0;
+            for (std::size_t p = 0; p < count; ++p) {
+                range[2 * j] = std::min(range[2 * j], columns.at(j, p));
+                range[2 * j + 1] = std::max(range[2 * j + 1], columns.at(j, p));
+            }
+        }
+        build(0, points.data(), count, range);
     }
 
     std::size_t rank_of(const Query<S>& query) const {
@@ -158,48 +167,70 @@ private:
 
     S value(std::uint32_t point, std::size_t j) const noexcept { return coordinate<S>(columns_.at(j, point)); }
 
-    // Node `node` over points[0 .. n): its box, then either a leaf or two halves split at the
-    // median of the column in which the points spread most.
-    void build(std::uint32_t node, std::uint32_t* points, std::size_t n) {
+    // Node `node` over points[0 .. n): a leaf, or two halves split at the median of the column
+    // in which the points spread most by `range` (each column's lowest and highest value, or
+    // bounds on them: exact at the root, then narrowed by the splits above). The exact box of
+    // a leaf comes from its points, that of an inner node from its children's.
+    void build(std::uint32_t node, std::uint32_t* points, std::size_t n, const std::uint32_t* range) {
         if (node >= top_.size()) {
             top_.resize(2 * std::size_t{node} + 1, -1);
             leaf_of_node_.resize(top_.size(), kInner);
             boxes_.resize(top_.size() * 2 * chunks_);
         }
-        std::vector<S> low(chunks_ * kBoxLanes, std::numeric_limits<S>::min());
-        std::vector<S> high(chunks_ * kBoxLanes, std::numeric_limits<S>::min());
-        std::size_t widest = 0;
-        for (std::size_t j = 0; j < dims_; ++j) {
-            low[j] = std::numeric_limits<S>::max();
-            for (std::size_t i = 0; i < n; ++i) {
-                low[j] = std::min(low[j], value(points[i], j));
-                high[j] = std::max(high[j], value(points[i], j));
-            }
-            if (std::int64_t{high[j]} - low[j] > std::int64_t{high[widest]} - low[widest]) widest = j;
-        }
-        Box* box = boxes_.data() + std::size_t{node} * 2 * chunks_;
-        std::memcpy(box, low.data(), chunks_ * sizeof(Box));
-        std::memcpy(box + chunks_, high.data(), chunks_ * sizeof(Box));
         if (n <= kLeafBlocks * lanes_) {
-            const std::size_t leaf_lanes = kLeafBlocks * lanes_;
-            const auto leaf = static_cast<std::uint32_t>(leaf_ranks_.size() / leaf_lanes);
-            leaf_of_node_[node] = leaf;
-            leaf_ranks_.resize(leaf_ranks_.size() + leaf_lanes, -1);
-            leaf_values_.resize(leaf_values_.size() + dims_ * leaf_lanes, std::numeric_limits<S>::max());
-            for (std::size_t i = 0; i < n; ++i) {
-                node_of_point_[points[i]] = node;
-                lane_of_point_[points[i]] = static_cast<std::uint32_t>(i);
-                S* block = leaf_values_.data() + (std::size_t{leaf} * kLeafBlocks + i / lanes_) * dims_ * lanes_;
-                for (std::size_t j = 0; j < dims_; ++j) block[j * lanes_ + i % lanes_] = value(points[i], j);
-            }
+            build_leaf(node, points, n);
             return;
         }
+        std::size_t widest = 0;
+        for (std::size_t j = 1; j < dims_; ++j)
+            if (range[2 * j + 1] - range[2 * j] > range[2 * widest + 1] - range[2 * widest]) widest = j;
         const std::size_t half = n / 2;
         std::nth_element(points, points + half, points + n, [&](std::uint32_t a, std::uint32_t b) {
             return columns_.at(widest, a) < columns_.at(widest, b);
         });
-        build(2 * node + 1, points, half);
-        build(2 * node + 2, points + half, n - half);
+        std::uint32_t narrowed[2 * kMaxDims];
+        std::copy(range, range + 2 * dims_, narrowed);
+        narrowed[2 * widest + 1] = columns_.at(widest, points[half]);
+        build(2 * node + 1, points, half, narrowed);
+        narrowed[2 * widest + 1] = range[2 * widest + 1];
+        narrowed[2 * widest] = columns_.at(widest, points[half]);
+        build(2 * node + 2, points + half, n - half, narrowed);
+        Box* box = boxes_.data() + std::size_t{node} * 2 * chunks_;
+        const Box* first = boxes_.data() + (2 * std::size_t{node} + 1) * 2 * chunks_;
+        const Box* second = first + 2 * chunks_;
+        for (std::size_t c = 0; c < 2 * chunks_; ++c) {
+            S a[kBoxLanes], b[kBoxLanes];
+            std::memcpy(a, &first[c], sizeof(Box));
+            std::memcpy(b, &second[c], sizeof(Box));
+            for (std::size_t i = 0; i < kBoxLanes; ++i) a[i] = c < chunks_ ? std::min(a[i], b[i]) : std::max(a[i], b[i]);
+            std::memcpy(&box[c], a, sizeof(Box));
+        }
+    }
+
+    void build_leaf(std::uint32_t node, const std::uint32_t* points, std::size_t n) {
+        // Padding columns: the smallest value as both bounds, neither outside nor inside.
+        std::vector<S> low(chunks_ * kBoxLanes, std::numeric_limits<S>::min());
+        std::vector<S> high(chunks_ * kBoxLanes, std::numeric_limits<S>::min());
+        const std::size_t leaf_lanes = kLeafBlocks * lanes_;
+        const auto leaf = static_cast<std::uint32_t>(leaf_ranks_.size() / leaf_lanes);
+        leaf_of_node_[node] = leaf;
+        leaf_ranks_.resize(leaf_ranks_.size() + leaf_lanes, -1);
+        leaf_values_.resize(leaf_values_.size() + dims_ * leaf_lanes, std::numeric_limits<S>::max());
+        for (std::size_t j = 0; j < dims_; ++j) low[j] = std::numeric_limits<S>::max();
+        for (std::size_t i = 0; i < n; ++i) {
+            node_of_point_[points[i]] = node;
+            lane_of_point_[points[i]] = static_cast<std::uint32_t>(i);
+            S* block = leaf_values_.data() + (std::size_t{leaf} * kLeafBlocks + i / lanes_) * dims_ * lanes_;
+            for (std::size_t j = 0; j < dims_; ++j) {
+                const S v = value(points[i], j);
+                block[j * lanes_ + i % lanes_] = v;
+                low[j] = std::min(low[j], v);
+                high[j] = std::max(high[j], v);
+            }
+        }
+        Box* box = boxes_.data() + std::size_t{node} * 2 * chunks_;
+        std::memcpy(box, low.data(), chunks_ * sizeof(Box));
+        std::memcpy(box + chunks_, high.data(), chunks_ * sizeof(Box));
     }
 
     std::size_t dims_, chunks_, lanes_;
