@@ -178,8 +178,10 @@ std::vector<std::uint32_t> gather(const DenseColumns& dense, std::size_t rows, s
 // far is <= its own. Those minima grow with k (each member of front k + 1 has a dominator in
 // front k), so the point's front is found by binary search, and it becomes that front's
 // minimum.
-std::vector<std::uint32_t> two_objective_ranks(const std::vector<std::uint32_t>& second) {
-    std::vector<std::uint32_t> front_minimum, rank(second.size());
+template <class Key>
+std::vector<std::uint32_t> two_objective_ranks(const std::vector<Key>& second) {
+    std::vector<Key> front_minimum;
+    std::vector<std::uint32_t> rank(second.size());
     for (std::size_t p = 0; p < second.size(); ++p) {
         const auto at = std::upper_bound(front_minimum.begin(), front_minimum.end(), second[p]);
         rank[p] = static_cast<std::uint32_t>(at - front_minimum.begin());
@@ -239,6 +241,34 @@ std::vector<std::uint32_t> three_objective_ranks(const std::vector<std::uint32_t
     return rank;
 }
 
+// Two objectives straight from the order keys, without dense ranks: rows sorted by the first
+// objective (ties by the second), each repeat of a row ranked as the row itself, the others
+// swept as in two_objective_ranks.
+std::vector<std::uint32_t> two_objective_chain(const Objectives& f) {
+    const std::size_t rows = f.rows;
+    std::vector<KeyedRow> items(rows);
+    for (std::uint32_t i = 0; i < rows; ++i) items[i] = {order_key(f.row(i)[0]), i};
+    KeySorter().sort(items);
+    auto second = [&](const KeyedRow& item) { return order_key(f.row(item.row)[1]); };
+    for (std::size_t begin = 0, end; begin < rows; begin = end) {
+        for (end = begin + 1; end < rows && items[end].key == items[begin].key; ++end) {}
+        if (end - begin > 1)
+            std::sort(items.begin() + begin, items.begin() + end,
+                      [&](const KeyedRow& a, const KeyedRow& b) { return second(a) < second(b); });
+    }
+    std::vector<std::uint64_t> distinct_second;
+    std::vector<std::uint32_t> distinct_of(rows);
+    for (std::size_t k = 0; k < rows; ++k) {
+        const bool repeat = k > 0 && items[k].key == items[k - 1].key && second(items[k]) == second(items[k - 1]);
+        if (!repeat) distinct_second.push_back(second(items[k]));
+        distinct_of[k] = static_cast<std::uint32_t>(distinct_second.size() - 1);
+    }
+    const auto distinct_rank = two_objective_ranks(distinct_second);
+    std::vector<std::uint32_t> rank_of_row(rows);
+    for (std::size_t k = 0; k < rows; ++k) rank_of_row[items[k].row] = distinct_rank[distinct_of[k]];
+    return rank_of_row;
+}
+
 // The later objectives of the distinct points, one row per point, for the divide and conquer.
 std::vector<std::uint32_t> point_rows(const DenseColumns& dense, std::size_t rows, std::size_t cols,
                                       const DistinctRows& distinct) {
@@ -269,15 +299,14 @@ std::vector<std::uint32_t> chain_ranks(const Objectives& f, Method method) {
     const std::size_t rows = f.rows, cols = f.cols;
     // No objective: all rows are equal and share the first front.
     if (cols == 0) return std::vector<std::uint32_t>(rows, 0);
+    if (cols == 2) return two_objective_chain(f);
     DenseColumns dense = dense_columns(f);
     // One objective: every value is dominated by exactly the smaller ones.
     if (cols == 1) return std::move(dense.rank);
 
     const DistinctRows distinct = distinct_rows(dense, rows, cols);
     std::vector<std::uint32_t> rank;
-    if (cols == 2) {
-        rank = two_objective_ranks(gather(dense, rows, 1, distinct));
-    } else if (cols == 3) {
+    if (cols == 3) {
         rank = three_objective_ranks(gather(dense, rows, 1, distinct), gather(dense, rows, 2, distinct));
     } else if (use_front_search(distinct.first_row.size(), cols, method)) {
         PointColumns columns;
