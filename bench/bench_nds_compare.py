@@ -146,7 +146,8 @@ def main():
     parser.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     parser.add_argument("--markdown", action="store_true", help="print the table as markdown")
     parser.add_argument("--cpu", action="store_true",
-                        help="time the one-worker columns by the calling thread's CPU time (steadier on a busy machine)")
+                        help="time the one-worker columns by the calling thread's CPU time "
+                        "(steadier on a busy machine)")
     args = parser.parse_args()
     if args.child:
         child_main(args)

@@ -199,13 +199,15 @@ std::vector<std::uint32_t> two_objective_ranks(const std::vector<Key>& second) {
 class Staircase {
 public:
     bool dominates(std::uint32_t y, std::uint32_t z) const {
-        auto it = std::upper_bound(steps_.begin(), steps_.end(), y, [](std::uint32_t v, const Step& s) { return v < s.y; });
+        auto it = std::upper_bound(steps_.begin(), steps_.end(), y,
+                                   [](std::uint32_t v, const Step& s) { return v < s.y; });
         return it != steps_.begin() && std::prev(it)->z <= z;
     }
     // Adds a point the staircase does not dominate; removes the steps it covers (a run
     // starting at the first step with second >= y).
     void add(std::uint32_t y, std::uint32_t z) {
-        auto first = std::lower_bound(steps_.begin(), steps_.end(), y, [](const Step& s, std::uint32_t v) { return s.y < v; });
+        auto first = std::lower_bound(steps_.begin(), steps_.end(), y,
+                                      [](const Step& s, std::uint32_t v) { return s.y < v; });
         auto last = first;
         while (last != steps_.end() && last->z >= z) ++last;
         if (first != last) {

@@ -202,7 +202,9 @@ private:
             S a[kBoxLanes], b[kBoxLanes];
             std::memcpy(a, &first[c], sizeof(Box));
             std::memcpy(b, &second[c], sizeof(Box));
-            for (std::size_t i = 0; i < kBoxLanes; ++i) a[i] = c < chunks_ ? std::min(a[i], b[i]) : std::max(a[i], b[i]);
+            // Lowest coordinates first (chunks 0 .. chunks_-1), then highest.
+            for (std::size_t i = 0; i < kBoxLanes; ++i)
+                a[i] = c < chunks_ ? std::min(a[i], b[i]) : std::max(a[i], b[i]);
             std::memcpy(&box[c], a, sizeof(Box));
         }
     }

@@ -35,8 +35,10 @@ typedef std::int32_t Int32x4 __attribute__((vector_size(16)));
 
 }  // namespace
 
-const ScanKernels kBaselineScan{8, blocks_hold_dominator<std::int16_t, Int16x8>, best_rank_below<std::int16_t, Int16x8>,
-                                4, blocks_hold_dominator<std::int32_t, Int32x4>, best_rank_below<std::int32_t, Int32x4>};
+const ScanKernels kBaselineScan{
+    8, blocks_hold_dominator<std::int16_t, Int16x8>, best_rank_below<std::int16_t, Int16x8>,
+    4, blocks_hold_dominator<std::int32_t, Int32x4>, best_rank_below<std::int32_t, Int32x4>,
+};
 
 namespace {
 
@@ -147,18 +149,24 @@ bool fronts_look_wide(const PointColumns& columns, std::size_t count, const Scan
     sample.dims = columns.dims;
     sample.values.resize(kSampleSize * columns.dims);
     for (std::size_t j = 0; j < columns.dims; ++j)
-        for (std::size_t i = 0; i < kSampleSize; ++i) sample.values[j * kSampleSize + i] = columns.at(j, i * count / kSampleSize);
+        for (std::size_t i = 0; i < kSampleSize; ++i)
+            sample.values[j * kSampleSize + i] = columns.at(j, i * count / kSampleSize);
     const auto ranks = ranks_in_order<S, FrontLists<S>>(sample, kSampleSize, scan);
     const std::size_t fronts = *std::max_element(ranks.begin(), ranks.end()) + std::size_t{1};
     return fronts * (columns.dims + 1) <= kWideFronts;
 }
 
 template <class S>
+bool use_tree(const PointColumns& columns, std::size_t count, const Scan<S>& scan, Method method) {
+    if (method == Method::front_lists) return false;
+    if (method == Method::front_tree) return true;
+    return count >= kTreeFrom || (count >= kTreeMaybeFrom && fronts_look_wide(columns, count, scan));
+}
+
+template <class S>
 std::vector<std::uint32_t> ranks_with(const PointColumns& columns, std::size_t count,
                                       const Scan<S>& scan, Method method) {
-    bool tree = count >= kTreeFrom || (count >= kTreeMaybeFrom && fronts_look_wide(columns, count, scan));
-    if (method == Method::front_lists) tree = false;
-    if (method == Method::front_tree) tree = true;
+    const bool tree = use_tree(columns, count, scan, method);
     // Node ranks are signed 32-bit; the point's box vectors live on the stack.
     if (tree && count <= INT32_MAX && columns.dims <= kMaxDims) return ranks_by<S, RankTree<S>>(columns, count, scan);
     return ranks_by<S, FrontLists<S>>(columns, count, scan);
