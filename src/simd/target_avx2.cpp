@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <utility>
 
@@ -21,6 +22,7 @@ namespace rc::simd::avx2 {
 #include "distances/gak/strip-inl.hpp"
 #include "distances/manhattan/lanes-inl.hpp"
 #include "algorithm/niching_search-inl.hpp"
+#include "algorithm/nds_front_scan-inl.hpp"
 
 using Wide = Avx2;
 using CallBound = Avx2;
@@ -28,6 +30,8 @@ constexpr const char* kTarget = "avx2";
 // Two rows of x at a time: with two vectors of pairs that is 8 accumulators of the 16 registers.
 constexpr std::size_t kDtwRows = 2;
 constexpr auto manhattan_sum = manhattan_lanes::sum_lanes<Avx2, 2>;
+
+constexpr std::size_t kNdsScanBytes = 32;
 
 #include "simd/table-inl.hpp"
 
