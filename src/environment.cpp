@@ -25,6 +25,6 @@ bool public_libm() noexcept {
     return value;
 }
 
-bool classic_nds() noexcept { return read(names::kNdsVariable) == names::kClassicNds; }
+std::string_view nds_method() noexcept { return read(names::kNdsVariable); }
 
 }  // namespace rc::environment

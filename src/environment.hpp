@@ -13,8 +13,9 @@ std::string_view simd_target() noexcept;
 // RC_LIBM=public: the kernels call the C library's public exp and log. Read once per process.
 bool public_libm() noexcept;
 
-// RC_NDS=classic: non-dominated sorting always takes the classic path. Read on every call, so
-// that a test can switch it within one process.
-bool classic_nds() noexcept;
+// RC_NDS: the non-dominated sorting method to force ("classic", or one of the fast path's
+// methods), empty when unset. Read on every call, unlike the others: the differential tests
+// compare the methods on the same inputs within one process.
+std::string_view nds_method() noexcept;
 
 }  // namespace rc::environment

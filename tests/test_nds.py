@@ -20,10 +20,12 @@ nan, inf = math.nan, math.inf
 
 
 @contextlib.contextmanager
-def classic_path():
-    """RC_NDS=classic makes the module use the pairwise algorithm even without NaN."""
+def forced_method(name):
+    """RC_NDS=classic makes the module use the pairwise algorithm even without NaN; for four
+    or more objectives =lists and =tree force the front search over front lists or over a k-d
+    tree, =divide the divide and conquer."""
     old = os.environ.get("RC_NDS")
-    os.environ["RC_NDS"] = "classic"
+    os.environ["RC_NDS"] = name
     try:
         yield
     finally:
@@ -31,6 +33,10 @@ def classic_path():
             del os.environ["RC_NDS"]
         else:
             os.environ["RC_NDS"] = old
+
+
+def classic_path():
+    return forced_method("classic")
 
 
 def as_lists(fronts):
@@ -120,6 +126,9 @@ def differential_inputs():
             # Points near a plane: few fronts, wide ones.
             plane = rng.random((n, m))
             cases.append((f"plane-m{m}-n{n}", plane / plane.sum(axis=1, keepdims=True)))
+        # Values a few units in the last place apart: equal in every leading byte of their bits.
+        ulps = 1.0 + rng.integers(0, 40, (n, m)) * np.finfo(np.float64).eps
+        cases.append((f"ulp-close-m{m}-n{n}", ulps))
         # A chain: every row dominates all later ones, one front per row (shuffled).
         chain = np.repeat(np.arange(300.0)[:, None], m, axis=1)
         cases.append((f"chain-m{m}", chain[rng.permutation(300)]))
@@ -154,21 +163,45 @@ def test_rejects_other_types_with_the_parameter_note():
     assert as_lists(nds(f=np.ones((2, 2)))) == [[0, 1]]
 
 
-def fronts_in_subprocess(threads: int, mode: str | None) -> list:
-    code = """
-        import pickle, sys
-        import numpy as np
-        import _rust_core
-        rng = np.random.default_rng(3)
-        out = []
-        for n, m, nan_fraction in [(3000, 3, 0.05), (3000, 5, 0.0), (60000, 5, 0.0), (1000, 2, 0.3)]:
-            f = rng.integers(0, 50, (n, m)).astype(np.float64)
-            f[rng.random(f.shape) < nan_fraction] = np.nan
-            out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
-        sys.stdout.buffer.write(pickle.dumps(out))
-    """
-    env = {k: v for k, v in os.environ.items() if not k.startswith(("RAYON_", "RC_NDS"))}
+WORKER_COUNT_SCRIPT = """
+    import pickle, sys
+    import numpy as np
+    import _rust_core
+    rng = np.random.default_rng(3)
+    out = []
+    for n, m, nan_fraction in [(3000, 3, 0.05), (3000, 5, 0.0), (60000, 5, 0.0), (1000, 2, 0.3)]:
+        f = rng.integers(0, 50, (n, m)).astype(np.float64)
+        f[rng.random(f.shape) < nan_fraction] = np.nan
+        out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
+    # Large enough for batches on the pool: few wide fronts, one front, a front per row.
+    directions = np.abs(rng.normal(size=(9000, 6)))
+    sphere = directions / np.linalg.norm(directions, axis=1, keepdims=True)
+    chain = np.repeat(rng.permutation(9000).astype(np.float64)[:, None], 5, axis=1)
+    for f in (rng.random((9000, 5)), sphere, np.round(sphere * rng.uniform(1, 1.2, (9000, 1)), 2), chain):
+        out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
+    sys.stdout.buffer.write(pickle.dumps(out))
+"""
+
+# Every lane width of the front search's scan, 16- and 32-bit coordinates.
+LANE_WIDTH_SCRIPT = """
+    import pickle, sys
+    import numpy as np
+    import _rust_core
+    rng = np.random.default_rng(4)
+    out = []
+    for n, m in [(3000, 4), (3000, 9), (3000, 15), (70000, 5)]:
+        f = rng.random((n, m))
+        f[: n // 2] = np.round(f[: n // 2], 1)
+        out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
+    sys.stdout.buffer.write(pickle.dumps(out))
+"""
+
+
+def fronts_in_subprocess(threads: int, mode: str | None, script: str = WORKER_COUNT_SCRIPT, **env_vars) -> list:
+    code = script
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("RAYON_", "RC_NDS", "RC_SIMD"))}
     env["RAYON_NUM_THREADS"] = str(threads)
+    env.update(env_vars)
     if mode:
         env["RC_NDS"] = mode
     result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, env=env, timeout=300)
@@ -176,5 +209,66 @@ def fronts_in_subprocess(threads: int, mode: str | None) -> list:
     return pickle.loads(result.stdout)
 
 
-def test_results_do_not_depend_on_the_worker_count():
-    assert fronts_in_subprocess(1, None) == fronts_in_subprocess(3, None)
+def many_objective_inputs():
+    """NaN-free inputs with 4 to 15 objectives of every shape that changes the work of the
+    front search: few wide fronts, one front, a front per row, duplicates and ties."""
+    rng = np.random.default_rng(515)
+    cases = []
+    for m in range(4, 16):
+        n = 400 if m % 2 else 700
+        cases.append((f"uniform-m{m}", rng.random((n, m))))
+        directions = np.abs(rng.normal(size=(n, m)))
+        sphere = directions / np.linalg.norm(directions, axis=1, keepdims=True)
+        cases.append((f"sphere-m{m}", sphere))
+        shells = sphere * (1.0 + rng.exponential(0.05, size=(n, 1)))
+        cases.append((f"shells-m{m}", np.round(shells, 2)))
+        cases.append((f"grid-m{m}", rng.integers(0, 3, (n, m)).astype(np.float64)))
+        base = rng.random((n // 10, m))
+        cases.append((f"duplicates-m{m}", base[rng.integers(0, len(base), n)]))
+        signed = rng.integers(-1, 2, (n, m)).astype(np.float64) * rng.choice([0.0, 1.0, 2.5], (n, m))
+        signed[rng.random((n, m)) < 0.3] = -0.0
+        signed[rng.random((n, m)) < 0.03] = inf
+        signed[rng.random((n, m)) < 0.03] = -inf
+        cases.append((f"signed-zeros-m{m}", signed))
+        chain = np.repeat(np.arange(n, dtype=np.float64)[:, None], m, axis=1) + rng.random((n, 1)) * 0.5
+        cases.append((f"chain-m{m}", chain[rng.permutation(n)]))
+        # Long chains of wide fronts: every tenth of the rows on its own shifted sphere.
+        cases.append((f"nested-spheres-m{m}", sphere + np.repeat(np.arange(10.0), n // 10 + 1)[:n, None]))
+    # Fewer rows than objectives, with repeated rows: the automatic choice changes method.
+    few = np.round(rng.random((40, 300)), 1)
+    cases.append(("few-rows-m300", np.vstack([few, few[:5]])))
+    # Beyond 65535 distinct values a column needs 32-bit coordinates in the front search.
+    for m in (4, 7):
+        cases.append((f"wide-values-m{m}", rng.random((70_000, m)) + np.arange(70_000.0)[:, None] * 1e-3))
+    return cases
+
+
+@pytest.mark.parametrize(("name", "f"), many_objective_inputs(), ids=lambda v: v if isinstance(v, str) else "")
+def test_many_objective_methods_agree_with_classic(name, f):
+    """Both indexes of the front search and the divide and conquer, each forced, give the
+    classic fronts."""
+    if len(f) > 5000:  # the classic path is quadratic: compare the fast methods there
+        with forced_method("divide"):
+            expected = as_lists(nds(f))
+    else:
+        with classic_path():
+            expected = as_lists(nds(f))
+    assert as_lists(nds(f)) == expected
+    for method in ("lists", "tree", "divide"):
+        with forced_method(method):
+            assert as_lists(nds(f)) == expected, method
+
+
+@pytest.mark.parametrize("mode", [None, "tree"])
+def test_results_do_not_depend_on_the_worker_count(mode):
+    assert fronts_in_subprocess(1, mode) == fronts_in_subprocess(3, mode) == fronts_in_subprocess(2, mode)
+
+
+def test_front_search_lane_widths_agree():
+    """The scan's baseline and AVX2 kernels (each forced), over front lists and over the tree,
+    on one and two workers, agree with the divide and conquer."""
+    divide = fronts_in_subprocess(1, "divide", LANE_WIDTH_SCRIPT)
+    for path in ("scalar", "avx2"):
+        for mode in ("lists", "tree"):
+            for threads in (1, 2):
+                assert fronts_in_subprocess(threads, mode, LANE_WIDTH_SCRIPT, RC_SIMD=path) == divide, (path, mode)

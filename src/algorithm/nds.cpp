@@ -3,9 +3,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "algorithm/nds_internal.hpp"
 #include "environment.hpp"
+#include "interface_names.hpp"
 #include "worker_pool.hpp"
 
 namespace rc::algorithm {
@@ -48,11 +50,21 @@ Fronts fronts_from_ranks(const std::vector<std::uint32_t>& rank_of_row) {
 
 namespace {
 
-// RC_NDS=classic makes every call take the classic path, so that tests can compare both
-// paths on the same NaN-free input. Read on every call; not meant for production use.
-bool classic_forced() { return environment::classic_nds(); }
+// The RC_NDS setting (tests only), read through the environment layer on every call.
+std::string_view method_variable() { return environment::nds_method(); }
 
 }  // namespace
+
+Method method_setting() {
+    const std::string_view mode = method_variable();
+    if (mode == names::kClassicNds) return Method::classic;
+    if (mode == "front") return Method::front_search;
+    if (mode == "lists") return Method::front_lists;
+    if (mode == "tree") return Method::front_tree;
+    if (mode == "divide") return Method::divide_and_conquer;
+    return Method::automatic;
+}
+
 }  // namespace nds
 
 Fronts fast_non_dominated_sort_impl(const MatrixView& f) {
@@ -71,12 +83,13 @@ Fronts fast_non_dominated_sort_impl(const MatrixView& f) {
     const nds::Objectives objectives = nds::copy_objectives(f);
     // Row ids of the fast path are 32-bit; a larger input would not fit in memory anyway, but
     // it would still be sorted correctly by the classic path.
-    if (objectives.has_nan || objectives.rows > UINT32_MAX || nds::classic_forced())
+    const nds::Method method = nds::method_setting();
+    if (objectives.has_nan || objectives.rows > UINT32_MAX || method == nds::Method::classic)
         return nds::classic_fronts(objectives);
     // The classic scan creates the worker pool on the first call with rows; the fast path
     // does the same, so that which path ran is not visible in the process's threads.
     pool::worker_count();
-    return nds::fronts_from_ranks(nds::chain_ranks(objectives));
+    return nds::fronts_from_ranks(nds::chain_ranks(objectives, method));
 }
 
 }  // namespace rc::algorithm

@@ -3,6 +3,7 @@
 // vector kernel is a template in the measure's *-inl.hpp and a row here and in table-inl.hpp.
 #pragma once
 
+#include "algorithm/nds_front_scan.hpp"
 #include "algorithm/niching_search.hpp"
 #include "distances/cost/kernels.hpp"
 #include "distances/dtw/kernels.hpp"
@@ -21,6 +22,7 @@ struct Kernels {
     distances::global_alignment::Kernels gak;
     distances::manhattan::Kernels manhattan;
     algorithm::niching::Kernels niching;
+    algorithm::nds::ScanKernels nds_scan;
     ExpArrays exp;  // the C library's exp in lanes, both variants (exp-inl.hpp)
 };
 

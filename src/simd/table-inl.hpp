@@ -8,7 +8,8 @@
 //                  arithmetic is what remains, so the widest that divides 8;
 //   kTarget        its name;
 //   kDtwRows       rows of x per DTW lane strip, 0 to run DTW pairs one at a time;
-//   manhattan_sum  its Manhattan lane kernel, or nullptr.
+//   manhattan_sum  its Manhattan lane kernel, or nullptr;
+//   kNdsScanBytes  the vector size of the front-search scan.
 // (no include guard, no includes)
 
 template <std::size_t Vectors>
@@ -39,5 +40,6 @@ constinit const rc::simd::Kernels kKernels{
              gak_strips::strip<Scalar, 1, true>}},
     .manhattan = {manhattan_sum},
     .niching = {niching_search::nearest_in_lanes<Wide>},
+    .nds_scan = nds_front_scan::Width<kNdsScanBytes>::kKernels,
     .exp = exp_arrays_of<ExpBound>(kTarget),
 };

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <utility>
 
@@ -24,6 +25,7 @@ namespace rc::simd::avx2 {
 #include "distances/gak/strip-inl.hpp"
 #include "distances/manhattan/lanes-inl.hpp"
 #include "algorithm/niching_search-inl.hpp"
+#include "algorithm/nds_front_scan-inl.hpp"
 
 using Wide = Avx2;
 using ExpBound = Avx2;
@@ -32,6 +34,8 @@ constexpr const char* kTarget = "avx2";
 // Two rows of x at a time: with two vectors of pairs that is 8 accumulators of the 16 registers.
 constexpr std::size_t kDtwRows = 2;
 constexpr auto manhattan_sum = manhattan_lanes::sum_lanes<Avx2, 2>;
+
+constexpr std::size_t kNdsScanBytes = 32;
 
 #include "simd/table-inl.hpp"
 

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <utility>
 
@@ -32,6 +33,7 @@ namespace rc::simd::avx512 {
 #include "distances/gak/strip-inl.hpp"
 #include "distances/manhattan/lanes-inl.hpp"
 #include "algorithm/niching_search-inl.hpp"
+#include "algorithm/nds_front_scan-inl.hpp"
 
 using Wide = Avx512;
 using ExpBound = Avx512;
@@ -42,6 +44,9 @@ constexpr std::size_t kDtwRows = 4;
 // One group of eight: more concurrent streams make the series collide in the L1 cache when their
 // distance is a multiple of 4 KiB, as it often is. Strided blocks take AVX2's gathers.
 constexpr auto manhattan_sum = manhattan_lanes::sum_lanes_wide_then_narrow<Avx512, 1, Avx2, 2>;
+
+// The front-search scan keeps AVX2's 32-byte vectors, the width it was tuned and measured at.
+constexpr std::size_t kNdsScanBytes = 32;
 
 #include "simd/table-inl.hpp"
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <utility>
 
@@ -29,6 +30,7 @@ namespace rc::simd::baseline {
 #include "distances/gak/strip-inl.hpp"
 #include "distances/manhattan/lanes-inl.hpp"
 #include "algorithm/niching_search-inl.hpp"
+#include "algorithm/nds_front_scan-inl.hpp"
 
 #if defined(__SSE2__)
 using Wide = Baseline;
@@ -44,6 +46,9 @@ constexpr std::size_t (*manhattan_sum)(const rc::distances::manhattan::Block&, s
 void dtw_one_pair(const rc::distances::dtw::LaneProblem& problem) {
     dtw_strip::accumulate_any<Scalar, 1, rc::distances::dtw::kStripRows>(problem);
 }
+
+// 16-byte vectors: the baseline's SSE2, or whatever generic vectors map to elsewhere.
+constexpr std::size_t kNdsScanBytes = 16;
 
 #include "simd/table-inl.hpp"
 
