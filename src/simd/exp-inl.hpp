@@ -2,7 +2,7 @@
 // Included only by the target files, inside the target's namespace, after simd/exp_table.hpp and
 // the ops structs (no include guard, no includes).
 //
-// Every lane performs the steps of exp_detail::exp_one. Lanes with 2^-54 <= |x| < 512 (the
+// Every lane performs the steps of exp_one below. Lanes with 2^-54 <= |x| < 512 (the
 // regular range) take the vector path, where the only fused operations are the ones the
 // variant has. The rest are mended after it, only when a vector holds any: |x| < 2^-54 and NaN
 // give 1 + x, x < -746 gives +0, x >= 1024 gives +inf, all in lanes; what is left ([512, 1024)
