@@ -2,9 +2,6 @@ import contextlib
 import math
 import os
 import pickle
-import subprocess
-import sys
-import textwrap
 
 import numpy as np
 import pytest
@@ -12,7 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import _rust_core
-from helpers import arrays, relayout, to_lists, values
+from helpers import arrays, relayout, run_python, to_lists, values
 from reference_nds import fast_non_dominated_sort as reference
 
 nds = _rust_core.fast_non_dominated_sort_py
@@ -197,15 +194,11 @@ LANE_WIDTH_SCRIPT = """
 """
 
 
-def fronts_in_subprocess(threads: int, mode: str | None, script: str = WORKER_COUNT_SCRIPT, **env_vars) -> list:
-    code = script
-    env = {k: v for k, v in os.environ.items() if not k.startswith(("RAYON_", "RC_NDS", "RC_SIMD"))}
-    env["RAYON_NUM_THREADS"] = str(threads)
-    env.update(env_vars)
-    if mode:
-        env["RC_NDS"] = mode
-    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, env=env, timeout=300)
-    assert result.returncode == 0, result.stderr.decode()
+def fronts_from_script(threads: int, mode: str | None, script: str = WORKER_COUNT_SCRIPT, **env: str) -> list:
+    """The fronts `script` pickles, run with `threads` workers, RC_NDS=mode (unset for None) and
+    RC_SIMD unset unless given."""
+    env = {"RC_SIMD": None, **env}
+    result = run_python(script, text=False, RAYON_NUM_THREADS=str(threads), RC_NDS=mode, **env)
     return pickle.loads(result.stdout)
 
 
@@ -261,14 +254,14 @@ def test_many_objective_methods_agree_with_classic(name, f):
 
 @pytest.mark.parametrize("mode", [None, "tree"])
 def test_results_do_not_depend_on_the_worker_count(mode):
-    assert fronts_in_subprocess(1, mode) == fronts_in_subprocess(3, mode) == fronts_in_subprocess(2, mode)
+    assert fronts_from_script(1, mode) == fronts_from_script(3, mode) == fronts_from_script(2, mode)
 
 
 def test_front_search_lane_widths_agree():
     """The scan's baseline and AVX2 kernels (each forced), over front lists and over the tree,
     on one and two workers, agree with the divide and conquer."""
-    divide = fronts_in_subprocess(1, "divide", LANE_WIDTH_SCRIPT)
+    divide = fronts_from_script(1, "divide", LANE_WIDTH_SCRIPT)
     for path in ("scalar", "avx2"):
         for mode in ("lists", "tree"):
             for threads in (1, 2):
-                assert fronts_in_subprocess(threads, mode, LANE_WIDTH_SCRIPT, RC_SIMD=path) == divide, (path, mode)
+                assert fronts_from_script(threads, mode, LANE_WIDTH_SCRIPT, RC_SIMD=path) == divide, (path, mode)
