@@ -126,6 +126,16 @@ def differential_inputs():
         # Values a few units in the last place apart: equal in every leading byte of their bits.
         ulps = 1.0 + rng.integers(0, 40, (n, m)) * np.finfo(np.float64).eps
         cases.append((f"ulp-close-m{m}-n{n}", ulps))
+        # Columns sorted through value buckets at their worst: a range that overflows, subnormal
+        # steps, most values crowded into one bucket, a constant column with infinities.
+        odd = rng.random((n, m))
+        odd[:, 0] = rng.choice([-1.7e308, 1.7e308, 0.5, -0.0], n)
+        odd[:, 1] = rng.integers(0, 50, n) * 5e-324
+        if m > 2:
+            odd[:, 2] = np.where(rng.random(n) < 0.9, rng.random(n) * 1e-300, rng.random(n))
+        if m > 3:
+            odd[:, 3] = rng.choice([2.0, 2.0, 2.0, inf, -inf], n)
+        cases.append((f"odd-ranges-m{m}-n{n}", odd))
         # A chain: every row dominates all later ones, one front per row (shuffled).
         chain = np.repeat(np.arange(300.0)[:, None], m, axis=1)
         cases.append((f"chain-m{m}", chain[rng.permutation(300)]))
