@@ -414,6 +414,7 @@ std::vector<std::uint32_t> chain_ranks(const Objectives& f, Method method) {
         PointColumns columns;
         columns.count = distinct.first_row.size();
         columns.dims = cols - 1;
+        for (std::size_t j = 1; j < cols; ++j) columns.largest = std::max(columns.largest, dense.distinct[j] - 1);
         columns.values.resize(checked_mul(columns.count, columns.dims));
         for (std::size_t j = 1; j < cols; ++j)
             for (std::size_t p = 0; p < columns.count; ++p)

@@ -134,6 +134,7 @@ bool fronts_look_wide(const PointColumns& columns, std::size_t count, const Scan
     PointColumns sample;
     sample.count = kSampleSize;
     sample.dims = columns.dims;
+    sample.largest = columns.largest;
     sample.values.resize(kSampleSize * columns.dims);
     for (std::size_t j = 0; j < columns.dims; ++j)
         for (std::size_t i = 0; i < kSampleSize; ++i)
@@ -163,11 +164,9 @@ std::vector<std::uint32_t> ranks_with(const PointColumns& columns, std::size_t c
 
 std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
                                               std::size_t count, Method method) {
-    std::uint32_t largest = 0;
-    for (std::uint32_t v : columns.values) largest = std::max(largest, v);
     const ScanKernels& kernels = simd::kernels().nds_scan;
     // 16-bit coordinates double the lanes; the padding value must stay above every one.
-    if (largest < UINT16_MAX)
+    if (columns.largest < UINT16_MAX)
         return ranks_with<std::int16_t>(columns, count, {kernels.lanes_16, kernels.scan_16, kernels.best_16}, method);
     return ranks_with<std::int32_t>(columns, count, {kernels.lanes_32, kernels.scan_32, kernels.best_32}, method);
 }
