@@ -62,7 +62,7 @@ std::vector<std::uint32_t> ranks_in_order(const PointColumns& columns, std::size
                                           const Scan<S>& scan) {
     Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
-    Query<S> query(scan, columns.dims);
+    Query<S> query(scan, columns.dims, Index::kTree);
     for (std::size_t p = 0; p < count; ++p) {
         query.load_point(columns, p);
         const std::size_t k = index.rank_of(query);
@@ -82,11 +82,11 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
     const std::size_t dims = columns.dims;
     Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
-    Query<S> query(scan, dims);
+    Query<S> query(scan, dims, Index::kTree);
     for (std::size_t first = 0; first < count; first += batch) {
         const std::size_t last = std::min(count, first + batch);
         pool::parallel_for(last - first, [&](std::size_t begin, std::size_t end) {
-            Query<S> own(scan, dims);
+            Query<S> own(scan, dims, Index::kTree);
             for (std::size_t i = begin; i < end; ++i) {
                 own.load_point(columns, first + i);
                 rank[first + i] = static_cast<std::uint32_t>(index.rank_of(own));
