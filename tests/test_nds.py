@@ -2,9 +2,6 @@ import contextlib
 import math
 import os
 import pickle
-import subprocess
-import sys
-import textwrap
 
 import numpy as np
 import pytest
@@ -12,7 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import _rust_core
-from helpers import arrays, relayout, to_lists, values
+from helpers import arrays, relayout, run_python, to_lists, values
 from reference_nds import fast_non_dominated_sort as reference
 
 nds = _rust_core.fast_non_dominated_sort_py
@@ -129,6 +126,16 @@ def differential_inputs():
         # Values a few units in the last place apart: equal in every leading byte of their bits.
         ulps = 1.0 + rng.integers(0, 40, (n, m)) * np.finfo(np.float64).eps
         cases.append((f"ulp-close-m{m}-n{n}", ulps))
+        # Columns sorted through value buckets at their worst: a range that overflows, subnormal
+        # steps, most values crowded into one bucket, a constant column with infinities.
+        odd = rng.random((n, m))
+        odd[:, 0] = rng.choice([-1.7e308, 1.7e308, 0.5, -0.0], n)
+        odd[:, 1] = rng.integers(0, 50, n) * 5e-324
+        if m > 2:
+            odd[:, 2] = np.where(rng.random(n) < 0.9, rng.random(n) * 1e-300, rng.random(n))
+        if m > 3:
+            odd[:, 3] = rng.choice([2.0, 2.0, 2.0, inf, -inf], n)
+        cases.append((f"odd-ranges-m{m}-n{n}", odd))
         # A chain: every row dominates all later ones, one front per row (shuffled).
         chain = np.repeat(np.arange(300.0)[:, None], m, axis=1)
         cases.append((f"chain-m{m}", chain[rng.permutation(300)]))
@@ -197,15 +204,11 @@ LANE_WIDTH_SCRIPT = """
 """
 
 
-def fronts_in_subprocess(threads: int, mode: str | None, script: str = WORKER_COUNT_SCRIPT, **env_vars) -> list:
-    code = script
-    env = {k: v for k, v in os.environ.items() if not k.startswith(("RAYON_", "RC_NDS", "RC_SIMD"))}
-    env["RAYON_NUM_THREADS"] = str(threads)
-    env.update(env_vars)
-    if mode:
-        env["RC_NDS"] = mode
-    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, env=env, timeout=300)
-    assert result.returncode == 0, result.stderr.decode()
+def fronts_from_script(threads: int, mode: str | None, script: str = WORKER_COUNT_SCRIPT, **env: str) -> list:
+    """The fronts `script` pickles, run with `threads` workers, RC_NDS=mode (unset for None) and
+    RC_SIMD unset unless given."""
+    env = {"RC_SIMD": None, **env}
+    result = run_python(script, text=False, RAYON_NUM_THREADS=str(threads), RC_NDS=mode, **env)
     return pickle.loads(result.stdout)
 
 
@@ -261,14 +264,14 @@ def test_many_objective_methods_agree_with_classic(name, f):
 
 @pytest.mark.parametrize("mode", [None, "tree"])
 def test_results_do_not_depend_on_the_worker_count(mode):
-    assert fronts_in_subprocess(1, mode) == fronts_in_subprocess(3, mode) == fronts_in_subprocess(2, mode)
+    assert fronts_from_script(1, mode) == fronts_from_script(3, mode) == fronts_from_script(2, mode)
 
 
 def test_front_search_lane_widths_agree():
     """The scan's baseline and AVX2 kernels (each forced), over front lists and over the tree,
     on one and two workers, agree with the divide and conquer."""
-    divide = fronts_in_subprocess(1, "divide", LANE_WIDTH_SCRIPT)
+    divide = fronts_from_script(1, "divide", LANE_WIDTH_SCRIPT)
     for path in ("scalar", "avx2"):
         for mode in ("lists", "tree"):
             for threads in (1, 2):
-                assert fronts_in_subprocess(threads, mode, LANE_WIDTH_SCRIPT, RC_SIMD=path) == divide, (path, mode)
+                assert fronts_from_script(threads, mode, LANE_WIDTH_SCRIPT, RC_SIMD=path) == divide, (path, mode)

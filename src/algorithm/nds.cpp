@@ -1,3 +1,5 @@
+// Non-dominated sorting's entry, which sends NaN-free input to the fast chain ranks and the rest
+// to the pairwise classic path, and what both share: the objectives' copy, fronts from ranks.
 #include "algorithm/nds.hpp"
 
 #include <cmath>
@@ -67,7 +69,7 @@ Method method_setting() {
 
 }  // namespace nds
 
-Fronts fast_non_dominated_sort_impl(const MatrixView& f) {
+Fronts non_dominated_fronts(const MatrixView& f) {
     // No rows, no fronts. No objectives: no row dominates another, so all of them form the
     // first front; answered before any per-row work, which would otherwise grow with rows that
     // hold nothing (a zero-stride view can have any number of them).

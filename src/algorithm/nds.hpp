@@ -1,4 +1,4 @@
-// Fast non-dominated sorting: partitions the rows of an objective matrix (every objective
+// Non-dominated sorting: partitions the rows of an objective matrix (every objective
 // minimised) into Pareto fronts.
 #pragma once
 
@@ -17,6 +17,6 @@ using Fronts = std::vector<Buffer<std::int64_t>>;
 // smaller in none; an objective where either value is NaN counts for neither side. The fronts
 // are those of peeling: the rows nobody remaining dominates, then the same among the rest, and
 // when NaN makes dominance cyclic and nobody qualifies, all remaining rows as the last front.
-Fronts fast_non_dominated_sort_impl(const MatrixView& f);
+Fronts non_dominated_fronts(const MatrixView& f);
 
 }  // namespace rc::algorithm

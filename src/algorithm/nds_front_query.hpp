@@ -56,13 +56,14 @@ private:
     std::size_t size_ = 0;
 };
 
-// One point as the searches need it: its coordinates by column, and the same broadcast into
-// lanes in the order of its columns from smallest to largest.
+// One point as the searches need it: its coordinates by column, the same in the order of its
+// columns from smallest to largest, and for the k-d tree that order broadcast into lanes.
 template <class S>
 class Query {
 public:
-    Query(const Scan<S>& scan, std::size_t dims)
-        : scan_(scan), coords_(dims), point_(dims * scan.lanes), columns_(dims) {}
+    // `broadcast`: also keep the point broadcast into lanes (the k-d tree's leaf tests).
+    Query(const Scan<S>& scan, std::size_t dims, bool broadcast)
+        : scan_(scan), coords_(dims), ordered_(dims), point_(broadcast ? dims * scan.lanes : 0), columns_(dims) {}
 
     void load_point(const PointColumns& all, std::size_t p) {
         const std::size_t dims = coords_.size();
@@ -78,12 +79,13 @@ public:
                 if (coords_[columns_[j]] < coords_[columns_[smallest]]) smallest = j;
             std::swap(columns_[k], columns_[smallest]);
         }
-        for (std::size_t j = 0; j < dims; ++j)
-            std::fill_n(point_.data() + j * scan_.lanes, scan_.lanes, coords_[columns_[j]]);
+        for (std::size_t j = 0; j < dims; ++j) ordered_[j] = coords_[columns_[j]];
+        if (!point_.empty())
+            for (std::size_t j = 0; j < dims; ++j) std::fill_n(point_.data() + j * scan_.lanes, scan_.lanes, ordered_[j]);
     }
 
     bool dominated_by(const Front<S>& front) const {
-        return front.has_dominator(scan_, point_.data(), columns_.data(), coords_.size());
+        return front.has_dominator(scan_, ordered_.data(), columns_.data(), coords_.size());
     }
 
     void add_to(Front<S>& front) const { front.add(scan_.lanes, coords_.data(), coords_.size()); }
@@ -95,6 +97,7 @@ public:
 private:
     const Scan<S>& scan_;
     std::vector<S> coords_;
+    std::vector<S> ordered_;  // coords_ in the order of columns_
     std::vector<S> point_;
     std::vector<std::uint32_t> columns_;
 };

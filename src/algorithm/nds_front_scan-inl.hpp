@@ -26,14 +26,12 @@ template <class Mask>
 
 // Coordinates are signed (shifted down by half their range by the caller) because x86 has a
 // one-instruction signed greater-than and no unsigned one.
-template <class S, class Vector>
-bool blocks_hold_dominator(const S* blocks, std::size_t block_count, const S* point, const std::uint32_t* columns,
-                           std::size_t dims) {
+template <class S, class Vector, class PointLanes>
+[[gnu::always_inline]] inline bool scan_blocks(const S* blocks, std::size_t block_count, PointLanes point,
+                                               const std::uint32_t* columns, std::size_t dims) {
     constexpr std::size_t lanes = sizeof(Vector) / sizeof(S);
     for (std::size_t b = 0; b < block_count; ++b, blocks += dims * lanes) {
-        auto above = [&](std::size_t j) {
-            return load_lanes<Vector>(blocks + columns[j] * lanes) > load_lanes<Vector>(point + j * lanes);
-        };
+        auto above = [&](std::size_t j) { return load_lanes<Vector>(blocks + columns[j] * lanes) > point(j); };
         // A lane fails once its member is above the point in one column. Columns go three at
         // a time between the checks: most members fail in the first few, and a branch per
         // column would cost more than the comparisons it saves.
@@ -47,6 +45,22 @@ bool blocks_hold_dominator(const S* blocks, std::size_t block_count, const S* po
         }
     }
     return false;
+}
+
+// The point's coordinates are broadcast into lanes here, once per call, by this target's own
+// instructions: the caller keeps only the scalars, with no lane copies to write per point
+// (measured a little faster at 200 to 500 points, the same beyond).
+template <class S, class Vector>
+bool blocks_hold_dominator(const S* blocks, std::size_t block_count, const S* point, const std::uint32_t* columns,
+                           std::size_t dims) {
+    constexpr std::size_t kBroadcastUpTo = 64;
+    if (dims <= kBroadcastUpTo) {
+        Vector broadcast[kBroadcastUpTo];
+        for (std::size_t j = 0; j < dims; ++j) broadcast[j] = Vector{} + point[j];
+        return scan_blocks<S, Vector>(blocks, block_count, [&](std::size_t j) { return broadcast[j]; }, columns, dims);
+    }
+    return scan_blocks<S, Vector>(blocks, block_count, [&](std::size_t j) { return Vector{} + point[j]; }, columns,
+                                  dims);
 }
 
 template <class S, class Vector>

@@ -62,7 +62,7 @@ std::vector<std::uint32_t> ranks_in_order(const PointColumns& columns, std::size
                                           const Scan<S>& scan) {
     Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
-    Query<S> query(scan, columns.dims);
+    Query<S> query(scan, columns.dims, Index::kTree);
     for (std::size_t p = 0; p < count; ++p) {
         query.load_point(columns, p);
         const std::size_t k = index.rank_of(query);
@@ -82,11 +82,11 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
     const std::size_t dims = columns.dims;
     Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
-    Query<S> query(scan, dims);
+    Query<S> query(scan, dims, Index::kTree);
     for (std::size_t first = 0; first < count; first += batch) {
         const std::size_t last = std::min(count, first + batch);
         pool::parallel_for(last - first, [&](std::size_t begin, std::size_t end) {
-            Query<S> own(scan, dims);
+            Query<S> own(scan, dims, Index::kTree);
             for (std::size_t i = begin; i < end; ++i) {
                 own.load_point(columns, first + i);
                 rank[first + i] = static_cast<std::uint32_t>(index.rank_of(own));
@@ -134,6 +134,7 @@ bool fronts_look_wide(const PointColumns& columns, std::size_t count, const Scan
     PointColumns sample;
     sample.count = kSampleSize;
     sample.dims = columns.dims;
+    sample.largest = columns.largest;
     sample.values.resize(kSampleSize * columns.dims);
     for (std::size_t j = 0; j < columns.dims; ++j)
         for (std::size_t i = 0; i < kSampleSize; ++i)
@@ -163,11 +164,9 @@ std::vector<std::uint32_t> ranks_with(const PointColumns& columns, std::size_t c
 
 std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
                                               std::size_t count, Method method) {
-    std::uint32_t largest = 0;
-    for (std::uint32_t v : columns.values) largest = std::max(largest, v);
     const ScanKernels& kernels = simd::kernels().nds_scan;
     // 16-bit coordinates double the lanes; the padding value must stay above every one.
-    if (largest < UINT16_MAX)
+    if (columns.largest < UINT16_MAX)
         return ranks_with<std::int16_t>(columns, count, {kernels.lanes_16, kernels.scan_16, kernels.best_16}, method);
     return ranks_with<std::int32_t>(columns, count, {kernels.lanes_32, kernels.scan_32, kernels.best_32}, method);
 }

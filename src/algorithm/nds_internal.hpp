@@ -51,6 +51,7 @@ struct PointColumns {
     std::vector<std::uint32_t> values;
     std::size_t count = 0;
     std::size_t dims = 0;
+    std::uint32_t largest = 0;  // no coordinate is larger
 
     std::uint32_t at(std::size_t column, std::size_t point) const noexcept { return values[column * count + point]; }
 };

@@ -35,7 +35,7 @@ std::span<PyMethodDef> function_table() {
         define<&distances::manhattan_pair, "manhattan", "x", "y">(),
         define<&distances::cdist_manhattan, "cdist_manhattan", "x", "y">(),
         define<&algorithm::das_dennis, "das_dennis_py", "n_dim", "n_partitions">(),
-        define<&algorithm::fast_non_dominated_sort_impl, "fast_non_dominated_sort_py", "f">(),
+        define<&algorithm::non_dominated_fronts, "fast_non_dominated_sort_py", "f">(),
         define<&algorithm::associate_to_niches, "associate_to_niches_py", "f", "ref_dirs", "ideal", "nadir">(),
         define<&algorithm::normalization_update, "normalization_update_py", "ideal_point", "f", "first_front",
                 "n_dim">(),
