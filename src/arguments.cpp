@@ -1,5 +1,6 @@
 #include "arguments.hpp"
 
+#include <new>
 #include <string>
 
 #include "numpy_api.hpp"
@@ -16,7 +17,8 @@ namespace {
                  given, given == 1 ? "was" : "were");
 }
 
-[[gnu::cold]] void raise_missing(const Signature& sig, PyObject* const* slots) {
+// "{name}() missing {k} required positional argument(s): 'a', 'b', and 'c'".
+std::string missing_message(const Signature& sig, PyObject* const* slots) {
     std::string list;
     std::size_t missing = 0;
     for (std::size_t i = 0; i < sig.count; ++i) missing += slots[i] == nullptr;
@@ -33,8 +35,18 @@ namespace {
         list += "'";
         ++listed;
     }
-    PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional %s: %s", sig.name, missing,
-                 missing == 1 ? "argument" : "arguments", list.c_str());
+    return std::string(sig.name) + "() missing " + std::to_string(missing) + " required positional " +
+           (missing == 1 ? "argument" : "arguments") + ": " + list;
+}
+
+[[gnu::cold]] void raise_missing(const Signature& sig, PyObject* const* slots) noexcept {
+    // Matching runs where no C++ exception may escape: a list that cannot be built is
+    // reported as the MemoryError it is.
+    try {
+        PyErr_Format(PyExc_TypeError, "%s", missing_message(sig, slots).c_str());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
 }
 
 [[gnu::cold]] void raise_not_ndarray(PyObject* obj, bool is_ndarray) {

@@ -1,0 +1,122 @@
+// The failure switches of fault_injection.hpp, and the module's own operator new and delete,
+// which consult the allocation switch and otherwise behave like the standard ones.
+#include "fault_injection.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+namespace rc::fault {
+namespace {
+
+// A count from 1 written in plain decimal digits; anything else is no count.
+std::optional<std::size_t> parse_ordinal(std::string_view text) noexcept {
+    if (text.empty()) return std::nullopt;
+    std::size_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        if (__builtin_mul_overflow(value, std::size_t{10}, &value) ||
+            __builtin_add_overflow(value, static_cast<std::size_t>(c - '0'), &value))
+            return std::nullopt;
+    }
+    if (value == 0) return std::nullopt;
+    return value;
+}
+
+struct AllocationSwitch {
+    bool armed = false;
+    bool sweep = false;
+    std::size_t fixed_turn = 0;  // when not sweeping
+};
+
+const AllocationSwitch& allocation_switch() noexcept {
+    static const AllocationSwitch settings = [] {
+        AllocationSwitch s;
+        const char* text = std::getenv("RC_FAIL_ALLOC");
+        if (text == nullptr) return s;
+        if (std::string_view(text) == "sweep") {
+            s.armed = s.sweep = true;
+        } else if (auto k = parse_ordinal(text)) {
+            s.armed = true;
+            s.fixed_turn = *k;
+        }
+        return s;
+    }();
+    return settings;
+}
+
+std::atomic<int> g_calls_running{0};
+std::atomic<std::size_t> g_allocations{0};   // made by the current call so far
+std::atomic<std::size_t> g_sweep_turn{1};    // the allocation the next sweeping call fails
+std::atomic<std::size_t> g_thread_starts{0};
+
+}  // namespace
+
+bool allocation_fails() noexcept {
+    const AllocationSwitch& s = allocation_switch();
+    if (!s.armed || g_calls_running.load(std::memory_order_relaxed) == 0) return false;
+    const std::size_t n = g_allocations.fetch_add(1, std::memory_order_relaxed) + 1;
+    return n == (s.sweep ? g_sweep_turn.load(std::memory_order_relaxed) : s.fixed_turn);
+}
+
+CallScope::CallScope() noexcept {
+    if (!allocation_switch().armed) return;
+    if (g_calls_running.fetch_add(1, std::memory_order_relaxed) == 0)
+        g_allocations.store(0, std::memory_order_relaxed);
+}
+
+CallScope::~CallScope() {
+    const AllocationSwitch& s = allocation_switch();
+    if (!s.armed || g_calls_running.fetch_sub(1, std::memory_order_relaxed) != 1 || !s.sweep) return;
+    const std::size_t turn = g_sweep_turn.load(std::memory_order_relaxed);
+    const bool untouched = g_allocations.load(std::memory_order_relaxed) < turn;
+    g_sweep_turn.store(untouched ? 1 : turn + 1, std::memory_order_relaxed);
+}
+
+void check_thread_start() {
+    static const std::optional<std::size_t> failing = [] {
+        const char* text = std::getenv("RC_FAIL_THREAD_START");
+        return text == nullptr ? std::nullopt : parse_ordinal(text);
+    }();
+    if (!failing) return;
+    if (g_thread_starts.fetch_add(1, std::memory_order_relaxed) + 1 == *failing)
+        throw std::system_error(EAGAIN, std::generic_category(), "thread start refused by RC_FAIL_THREAD_START");
+}
+
+}  // namespace rc::fault
+
+// The module's operator new and delete: malloc and free, with the allocation switch in front.
+// The version script keeps them local, so they serve only the module's own code.
+namespace {
+
+void* allocate(std::size_t bytes) noexcept {
+    if (rc::fault::allocation_fails()) return nullptr;
+    return std::malloc(bytes == 0 ? 1 : bytes);
+}
+
+void* allocate_or_throw(std::size_t bytes) {
+    for (;;) {
+        if (void* p = allocate(bytes)) return p;
+        std::new_handler handler = std::get_new_handler();
+        if (handler == nullptr) throw std::bad_alloc();
+        handler();
+    }
+}
+
+}  // namespace
+
+void* operator new(std::size_t bytes) { return allocate_or_throw(bytes); }
+void* operator new[](std::size_t bytes) { return allocate_or_throw(bytes); }
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return allocate(bytes); }
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept { return allocate(bytes); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }

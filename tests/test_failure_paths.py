@@ -1,0 +1,251 @@
+"""Failures of the machine part-way through a call: every allocation failing in turn (the
+interpreter's and NumPy's through _testcapi.set_nomemory, the module's own through
+RC_FAIL_ALLOC=sweep), and worker threads that cannot be started (RC_FAIL_THREAD_START)."""
+
+import ctypes
+import gc
+import math
+import os
+import pickle
+import struct
+import subprocess
+import sys
+import textwrap
+import tracemalloc
+
+import numpy as np
+import pytest
+
+import _rust_core
+from calls import INTERNAL_FAILURES, VALID, present
+
+try:
+    import _testcapi
+except ImportError:  # interpreters built without the test modules
+    _testcapi = None
+
+PARALLEL = ("cdist_dtw", "cdist_soft_dtw", "cdist_gak", "cdist_manhattan", "fast_non_dominated_sort_py",
+            "associate_to_niches_py")
+UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
+
+
+def cases_of(name):
+    """(kind, argument tuple) pairs for one function: a valid call, one that fails inside the
+    kernel, one with an argument missing and one with a first argument that does not convert."""
+    args = VALID[name]
+    cases = [("valid", args)]
+    if name in present(INTERNAL_FAILURES):
+        cases.append(("internal", INTERNAL_FAILURES[name]))
+    if args:
+        cases += [("missing", ()), ("unconvertible", ("text",) + args[1:])]
+    return cases
+
+
+CASES = [(name, kind, args) for name in present(VALID) for kind, args in cases_of(name)]
+
+
+def outcome(value):
+    """A call's result or exception in a form that compares bit for bit (NaN payloads too)."""
+    if isinstance(value, BaseException):
+        return type(value).__qualname__, tuple(outcome(a) for a in value.args)
+    if isinstance(value, np.ndarray):
+        return "ndarray", value.dtype.str, value.shape, value.flags.c_contiguous, value.tobytes()
+    if isinstance(value, float):
+        return "float", struct.pack("<d", value)
+    if isinstance(value, (list, tuple)):
+        return type(value).__name__, [outcome(v) for v in value]
+    return type(value).__name__, value
+
+
+def outcome_of_call(f, args):
+    try:
+        return outcome(f(*args))
+    except BaseException as e:  # noqa: BLE001 - the failure is the outcome
+        return outcome(e)
+
+
+def sweep(f, args, arm=None, disarm=None, limit=100_000):
+    """Calls f(*args) again and again, arm(k) failing allocations from the k-th on, until a call
+    is not cut short by a MemoryError. Returns the number of MemoryErrors and the outcome of the
+    last call (which the caller compares with that of an undisturbed call)."""
+    for k in range(1, limit):
+        try:
+            if arm is not None:
+                arm(k)
+            try:
+                result = f(*args)
+            finally:
+                if disarm is not None:
+                    disarm()
+        except MemoryError:
+            continue
+        except BaseException as e:  # noqa: BLE001 - any other exception ends the sweep
+            return k - 1, outcome(e)
+        return k - 1, outcome(result)
+    raise AssertionError(f"still failing after {limit} allocations")
+
+
+def heap_bytes() -> int:
+    """Bytes that the C library's malloc has handed out and not taken back."""
+
+    class MallInfo2(ctypes.Structure):
+        _fields_ = [(field, ctypes.c_size_t) for field in
+                    ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
+                     "keepcost")]
+
+    libc = ctypes.CDLL(None)
+    libc.mallinfo2.restype = MallInfo2
+    info = libc.mallinfo2()
+    return info.uordblks + info.hblkhd
+
+
+def rss_bytes() -> int:
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGESIZE")
+
+
+def check_sweeps(cases, expected, arm=None, disarm=None, rounds=60, next_call=True):
+    """For each (name, kind, args): every call of a sweep raises MemoryError or gives the
+    undisturbed outcome, input reference counts stay, repeated sweeps leave no memory behind,
+    and (with next_call) the call after them is undisturbed. Returns the number of MemoryErrors
+    of each case's sweep."""
+    failures = {}
+    for name, kind, args in cases:
+        f = getattr(_rust_core, name)
+        want = expected[name, kind]
+        arrays = [a for a in args if isinstance(a, np.ndarray)]
+
+        def run():
+            count, last = sweep(f, args, arm, disarm)
+            assert last == want, f"{name} ({kind}): the sweep ended in {last[:2]}, expected {want[:2]}"
+            return count
+
+        def growth(measure):
+            """Growth of measure() over each of two windows of sweeps: a leak grows in both,
+            while caches the interpreter fills on the way grow in the first only."""
+            windows = []
+            for _ in range(2):
+                gc.collect()
+                before = measure()
+                for _ in range(rounds):
+                    run()
+                gc.collect()
+                windows.append(measure() - before)
+            return min(windows)
+
+        failures[name, kind] = run()  # lazy process state settles in the first sweep
+        gc.collect()
+        refs = [sys.getrefcount(a) for a in arrays]
+        rss = rss_bytes()
+        heap_growth = growth(heap_bytes)
+        rss_growth = rss_bytes() - rss
+        tracemalloc.start()
+        try:
+            traced_growth = growth(lambda: tracemalloc.get_traced_memory()[0])
+        finally:
+            tracemalloc.stop()
+        assert [sys.getrefcount(a) for a in arrays] == refs, f"{name} ({kind}): input references changed"
+        # A block lost per sweep, at least 16 bytes, adds up to more than this over the rounds;
+        # the floor is room for the interpreter's small caches (a few dozen blocks).
+        limit = max(rounds * 16, 2048)
+        assert traced_growth < limit, f"{name} ({kind}): {traced_growth} bytes more traced after {rounds} sweeps"
+        if not UNDER_ASAN:  # ASan has an allocator of its own and keeps freed memory in quarantine
+            assert heap_growth < limit, f"{name} ({kind}): the heap grew by {heap_growth} bytes"
+            assert rss_growth < 4 << 20, f"{name} ({kind}): resident memory grew by {rss_growth} bytes"
+        if next_call:
+            assert outcome_of_call(f, args) == want, f"{name} ({kind}): the next call differs"
+    return failures
+
+
+def expected_outcomes(cases):
+    return {(name, kind): outcome_of_call(getattr(_rust_core, name), args) for name, kind, args in cases}
+
+
+@pytest.mark.skipif(_testcapi is None, reason="this interpreter was built without _testcapi")
+@pytest.mark.parametrize("name, kind, args", CASES, ids=[f"{n}-{k}" for n, k, _ in CASES])
+def test_interpreter_allocations_failing_from_each_one_on(name, kind, args):
+    """The interpreter's and NumPy's allocations (result arrays, holders, lists, tuples, floats,
+    exceptions, notes) fail from the k-th on; the pool is running for the parallel functions."""
+    cases = [(name, kind, args)]
+    expected = expected_outcomes(cases)
+    failures = check_sweeps(cases, expected, arm=lambda k: _testcapi.set_nomemory(k, 0),
+                            disarm=_testcapi.remove_mem_hooks)
+    # Floats come from the interpreter's free list and True is a constant; everything else
+    # allocates, so the sweep must have met at least one failure.
+    if expected[name, kind][0] not in ("float", "bool"):
+        assert failures[name, kind] > 0, "no allocation was reached"
+
+
+OWN_ALLOCATION_SWEEP = """
+    import os, pickle, sys
+    import numpy as np
+    import _rust_core
+    from test_failure_paths import CASES, check_sweeps, sweep
+    from calls import VALID
+
+    name, expected = pickle.load(sys.stdin.buffer)
+    cases = [c for c in CASES if c[0] == name]
+    # The call that ends a sweep is an undisturbed one; the call after it starts the next sweep.
+    failures = check_sweeps(cases, expected, rounds=30, next_call=False)
+    if name in {parallel!r}:
+        # The pool and its fork handlers were created under failing allocations: a forked child
+        # must still get a pool of its own (one that inherited the parent's would wait forever).
+        pid = os.fork()
+        if pid == 0:
+            last = sweep(getattr(_rust_core, name), VALID[name])[1]
+            os._exit(0 if last == expected[name, "valid"] else 1)
+        _, status = os.waitpid(pid, 0)
+        assert os.waitstatus_to_exitcode(status) == 0, "the forked child failed"
+    print(sum(failures.values()))
+"""
+
+
+@pytest.mark.parametrize("name", list(present(VALID)))
+def test_module_allocations_failing_one_by_one(name):
+    """Each allocation the module makes itself fails in turn, in a fresh process: the first
+    sweep also meets the creation of the pool and of the internal-failure type."""
+    cases = [c for c in CASES if c[0] == name]
+    expected = expected_outcomes(cases)
+    env = {k: v for k, v in os.environ.items() if not k.startswith("RAYON_")}
+    env.update(RC_FAIL_ALLOC="sweep", RAYON_NUM_THREADS="2", PYTHONPATH=os.path.dirname(__file__))
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(OWN_ALLOCATION_SWEEP.format(parallel=PARALLEL))],
+                            input=pickle.dumps((name, expected)), capture_output=True, env=env, timeout=240)
+    assert result.returncode == 0, result.stderr.decode()[-3000:]
+    if name != "rust_available":
+        assert int(result.stdout) > 0, "no allocation of the module was reached"
+
+
+FIRST_CALLS = """
+    import sys, _testcapi, _rust_core
+    from test_failure_paths import sweep
+    from calls import VALID, INTERNAL_FAILURES
+    name, kind = sys.argv[1:]
+    f, args = getattr(_rust_core, name), (INTERNAL_FAILURES if kind == "internal" else VALID)[name]
+    count, last = sweep(f, args, lambda k: _testcapi.set_nomemory(k, 0), _testcapi.remove_mem_hooks)
+    types = set()
+    for _ in range(2):
+        try:
+            f(*args)
+        except BaseException as e:
+            types.add(type(e))
+    # The internal-failure type, created once under failing allocations, stays the same one.
+    assert len(types) <= 1, types
+    print(count, last[0])
+"""
+
+
+@pytest.mark.skipif(_testcapi is None, reason="this interpreter was built without _testcapi")
+@pytest.mark.parametrize("name, kind", [("cdist_dtw", "valid"), ("squared_euclidean_cost_matrix", "valid"),
+                                        ("dtw", "internal"), ("cdist_manhattan", "internal")])
+def test_first_call_of_a_process_under_failing_allocations(name, kind):
+    """The lazily created process state (NumPy's C API, the pool, the internal-failure type) is
+    created by a first call whose allocations fail: a MemoryError until the state exists, then
+    the undisturbed outcome."""
+    expected = outcome_of_call(getattr(_rust_core, name), (INTERNAL_FAILURES if kind == "internal" else VALID)[name])
+    env = {**os.environ, "PYTHONPATH": os.path.dirname(__file__)}
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(FIRST_CALLS), name, kind], capture_output=True,
+                            text=True, env=env, timeout=240)
+    assert result.returncode == 0, result.stderr[-3000:]
+    count, last = result.stdout.split()
+    assert int(count) > 0
+    assert last == expected[0]
