@@ -249,3 +249,66 @@ def test_first_call_of_a_process_under_failing_allocations(name, kind):
     count, last = result.stdout.split()
     assert int(count) > 0
     assert last == expected[0]
+
+
+THREAD_START = """
+    import os, pickle, resource, sys
+    import _rust_core
+    from calls import VALID
+    from test_failure_paths import PARALLEL, outcome_of_call
+
+    mode, expected = pickle.load(sys.stdin.buffer)
+    tasks = lambda: len(os.listdir("/proc/self/task"))
+    if mode == "process limit":
+        # No further thread for this user; root is not bound by the limit, so become nobody.
+        if os.geteuid() == 0:
+            os.setgid(65534)
+            os.setuid(65534)
+        uid = os.getuid()
+        running = 0
+        for pid in os.listdir("/proc"):
+            try:
+                with open(f"/proc/{pid}/status") as status:
+                    if any(line.split()[1] == str(uid) for line in status if line.startswith("Uid:")):
+                        running += len(os.listdir(f"/proc/{pid}/task"))
+            except (OSError, ValueError):
+                pass
+        resource.setrlimit(resource.RLIMIT_NPROC, (running, running + 16))
+    name = PARALLEL[0]
+    f, args = getattr(_rust_core, name), VALID[name]
+    before = tasks()
+    outcomes = [outcome_of_call(f, args)]
+    left_over = tasks() - before
+    outcomes.append(outcome_of_call(f, args))
+    if mode == "process limit":
+        resource.setrlimit(resource.RLIMIT_NPROC, (running + 16, running + 16))
+        outcomes.append(outcome_of_call(f, args))
+    workers = tasks() - before
+    correct = [outcome_of_call(getattr(_rust_core, n), VALID[n]) == expected[n] for n in PARALLEL]
+    pickle.dump((outcomes, left_over, workers, correct), sys.stdout.buffer)
+"""
+
+
+@pytest.mark.parametrize("mode", ["first start fails", "second start fails", "third start fails", "process limit"])
+def test_pool_threads_that_cannot_start(mode):
+    """The first call that needs the pool fails with the internal failure, leaving no thread
+    behind; the pool is not kept, so a later call tries again: it fails the same way while
+    threads cannot be started (a process limit) and creates the pool once they can."""
+    expected = {n: outcome_of_call(getattr(_rust_core, n), VALID[n]) for n in PARALLEL}
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("RAYON_", "RC_FAIL"))}
+    env.update(RAYON_NUM_THREADS="3", PYTHONPATH=os.path.dirname(__file__), OPENBLAS_NUM_THREADS="1")
+    if mode != "process limit":
+        env["RC_FAIL_THREAD_START"] = str(["first", "second", "third"].index(mode.split()[0]) + 1)
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(THREAD_START)], input=pickle.dumps((mode, expected)),
+                            capture_output=True, env=env, timeout=120)
+    assert result.returncode == 0, result.stderr.decode()[-3000:]
+    outcomes, left_over, workers, correct = pickle.loads(result.stdout)
+    failure = outcomes[0]
+    assert failure[0] == "PanicException", failure
+    assert failure[1][0][1].startswith("The global thread pool has not been initialized."), failure
+    assert left_over == 0, "threads of the failed pool are still running"
+    if mode == "process limit":
+        assert outcomes[1] == failure  # the same failure while the limit stands
+    assert outcomes[-1] == expected[PARALLEL[0]]  # then a retry creates the pool
+    assert workers == 3
+    assert all(correct)
