@@ -6,7 +6,7 @@ VENV := .venv
 BIN := $(VENV)/bin
 SOURCES := $(shell find src python -name '*.cpp' -o -name '*.hpp' -o -name '*.map' -o -name '*.py' -o -name '*.pyi') CMakeLists.txt pyproject.toml
 
-.PHONY: demo test bench build sanitize free-threaded package-check clean
+.PHONY: demo test bench build sanitize tsan free-threaded package-check clean
 
 demo: $(VENV)/.built
 	$(BIN)/python demo/demo.py
@@ -30,6 +30,16 @@ sanitize: $(VENV)/.built
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libstdc++.so)" PYTHONPATH=$(abspath $(SANITIZE_DIR)) \
 		$(BIN)/python -m pytest -p no:cacheprovider $(PYTEST_ARGS)
+
+# The worker pool and the parallel kernels driven from several threads at once (including
+# failures in workers, cancellation and fork) by a C++ program built with ThreadSanitizer.
+# A forked child of the threaded driver creates threads of its own: die_after_fork=0 allows it.
+TSAN_DIR := build/tsan
+tsan: $(VENV)/.ready
+	$(BIN)/cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(BIN)/ninja) \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DRUST_CORE_TSAN=ON -DPython_EXECUTABLE=$(abspath $(BIN)/python) >/dev/null
+	$(BIN)/cmake --build $(TSAN_DIR) --target pool_stress
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:die_after_fork=0 RAYON_NUM_THREADS=3 $(TSAN_DIR)/pool_stress
 
 $(VENV)/.ready: pyproject.toml
 	@test -x $(BIN)/python || { py="$${PYTHON:-$$(tools/find-python.sh)}" && "$$py" -m venv $(VENV); }
