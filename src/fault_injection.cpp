@@ -2,6 +2,8 @@
 // which consult the allocation switch and otherwise behave like the standard ones.
 #include "fault_injection.hpp"
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
@@ -90,33 +92,72 @@ void check_thread_start() {
 
 }  // namespace rc::fault
 
-// The module's operator new and delete: malloc and free, with the allocation switch in front.
-// The version script keeps them local, so they serve only the module's own code.
+// The module's operator new and delete: the allocation switch in front of the process's own
+// operator new and delete when the process has them (a shared C++ runtime, or a sanitizer's),
+// so memory may cross between the module and that runtime in either direction; malloc and
+// free otherwise (the runtime linked into the module). The version script keeps these
+// definitions local to the Python module, so there they serve only the module's own code.
 namespace {
 
-void* allocate(std::size_t bytes) noexcept {
-    if (rc::fault::allocation_fails()) return nullptr;
-    return std::malloc(bytes == 0 ? 1 : bytes);
+struct GlobalAllocator {
+    void* (*allocate)(std::size_t) = nullptr;
+    void* (*allocate_array)(std::size_t) = nullptr;
+    void (*release)(void*) = nullptr;
+    void (*release_array)(void*) = nullptr;
+};
+
+const GlobalAllocator& global_allocator() noexcept {
+    static const GlobalAllocator resolved = [] {
+        GlobalAllocator g;
+        g.allocate = reinterpret_cast<void* (*)(std::size_t)>(dlsym(RTLD_DEFAULT, "_Znwm"));
+        g.allocate_array = reinterpret_cast<void* (*)(std::size_t)>(dlsym(RTLD_DEFAULT, "_Znam"));
+        g.release = reinterpret_cast<void (*)(void*)>(dlsym(RTLD_DEFAULT, "_ZdlPv"));
+        g.release_array = reinterpret_cast<void (*)(void*)>(dlsym(RTLD_DEFAULT, "_ZdaPv"));
+        // In an executable these very definitions are the process's (it exports them to the
+        // shared runtime): then malloc and free serve everyone.
+        const bool ours = g.allocate == static_cast<void* (*)(std::size_t)>(&::operator new);
+        if (ours || !g.allocate || !g.allocate_array || !g.release || !g.release_array) return GlobalAllocator{};
+        return g;
+    }();
+    return resolved;
 }
 
-void* allocate_or_throw(std::size_t bytes) {
+void* allocate_or_throw(std::size_t bytes, bool array) {
+    if (rc::fault::allocation_fails()) throw std::bad_alloc();
+    const GlobalAllocator& g = global_allocator();
+    if (g.allocate != nullptr) return array ? g.allocate_array(bytes) : g.allocate(bytes);
     for (;;) {
-        if (void* p = allocate(bytes)) return p;
+        if (void* p = std::malloc(bytes == 0 ? 1 : bytes)) return p;
         std::new_handler handler = std::get_new_handler();
         if (handler == nullptr) throw std::bad_alloc();
         handler();
     }
 }
 
+void* allocate_or_null(std::size_t bytes, bool array) noexcept {
+    try {
+        return allocate_or_throw(bytes, array);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void release(void* p, bool array) noexcept {
+    const GlobalAllocator& g = global_allocator();
+    if (g.release == nullptr) std::free(p);
+    else if (array) g.release_array(p);
+    else g.release(p);
+}
+
 }  // namespace
 
-void* operator new(std::size_t bytes) { return allocate_or_throw(bytes); }
-void* operator new[](std::size_t bytes) { return allocate_or_throw(bytes); }
-void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return allocate(bytes); }
-void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept { return allocate(bytes); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void* operator new(std::size_t bytes) { return allocate_or_throw(bytes, false); }
+void* operator new[](std::size_t bytes) { return allocate_or_throw(bytes, true); }
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return allocate_or_null(bytes, false); }
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept { return allocate_or_null(bytes, true); }
+void operator delete(void* p) noexcept { release(p, false); }
+void operator delete[](void* p) noexcept { release(p, true); }
+void operator delete(void* p, std::size_t) noexcept { release(p, false); }
+void operator delete[](void* p, std::size_t) noexcept { release(p, true); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p, false); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p, true); }
