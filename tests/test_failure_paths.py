@@ -24,6 +24,12 @@ try:
 except ImportError:  # interpreters built without the test modules
     _testcapi = None
 
+def fail_from(k):
+    """The interpreter's allocations fail from the k-th on (set_nomemory counts the ones it lets
+    through: start=k - 1)."""
+    _testcapi.set_nomemory(k - 1, 0)
+
+
 PARALLEL = ("cdist_dtw", "cdist_soft_dtw", "cdist_gak", "cdist_manhattan", "fast_non_dominated_sort_py",
             "associate_to_niches_py")
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
@@ -168,7 +174,7 @@ def test_interpreter_allocations_failing_from_each_one_on(name, kind, args):
     exceptions, notes) fail from the k-th on; the pool is running for the parallel functions."""
     cases = [(name, kind, args)]
     expected = expected_outcomes(cases)
-    failures = check_sweeps(cases, expected, arm=lambda k: _testcapi.set_nomemory(k, 0),
+    failures = check_sweeps(cases, expected, arm=fail_from,
                             disarm=_testcapi.remove_mem_hooks)
     # Floats come from the interpreter's free list and True is a constant; everything else
     # allocates, so the sweep must have met at least one failure.
@@ -217,11 +223,11 @@ def test_module_allocations_failing_one_by_one(name):
 
 FIRST_CALLS = """
     import sys, _testcapi, _rust_core
-    from test_failure_paths import sweep
+    from test_failure_paths import fail_from, sweep
     from calls import VALID, INTERNAL_FAILURES
     name, kind = sys.argv[1:]
     f, args = getattr(_rust_core, name), (INTERNAL_FAILURES if kind == "internal" else VALID)[name]
-    count, last = sweep(f, args, lambda k: _testcapi.set_nomemory(k, 0), _testcapi.remove_mem_hooks)
+    count, last = sweep(f, args, fail_from, _testcapi.remove_mem_hooks)
     types = set()
     for _ in range(2):
         try:
