@@ -4,7 +4,6 @@ RC_FAIL_ALLOC=sweep), and worker threads that cannot be started (RC_FAIL_THREAD_
 
 import ctypes
 import gc
-import math
 import os
 import pickle
 import struct
@@ -24,15 +23,15 @@ try:
 except ImportError:  # interpreters built without the test modules
     _testcapi = None
 
+PARALLEL = ("cdist_dtw", "cdist_soft_dtw", "cdist_gak", "cdist_manhattan", "fast_non_dominated_sort_py",
+            "associate_to_niches_py")
+UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
+
+
 def fail_from(k):
     """The interpreter's allocations fail from the k-th on (set_nomemory counts the ones it lets
     through: start=k - 1)."""
     _testcapi.set_nomemory(k - 1, 0)
-
-
-PARALLEL = ("cdist_dtw", "cdist_soft_dtw", "cdist_gak", "cdist_manhattan", "fast_non_dominated_sort_py",
-            "associate_to_niches_py")
-UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
 def cases_of(name):
@@ -184,7 +183,6 @@ def test_interpreter_allocations_failing_from_each_one_on(name, kind, args):
 
 OWN_ALLOCATION_SWEEP = """
     import os, pickle, sys
-    import numpy as np
     import _rust_core
     from test_failure_paths import CASES, check_sweeps, sweep
     from calls import VALID
@@ -222,7 +220,7 @@ def test_module_allocations_failing_one_by_one(name):
 
 
 FIRST_CALLS = """
-    import sys, _testcapi, _rust_core
+    import pickle, sys, _testcapi, _rust_core
     from test_failure_paths import fail_from, sweep
     from calls import VALID, INTERNAL_FAILURES
     name, kind = sys.argv[1:]
@@ -236,7 +234,7 @@ FIRST_CALLS = """
             types.add(type(e))
     # The internal-failure type, created once under failing allocations, stays the same one.
     assert len(types) <= 1, types
-    print(count, last[0])
+    pickle.dump((count, last), sys.stdout.buffer)
 """
 
 
@@ -250,11 +248,11 @@ def test_first_call_of_a_process_under_failing_allocations(name, kind):
     expected = outcome_of_call(getattr(_rust_core, name), (INTERNAL_FAILURES if kind == "internal" else VALID)[name])
     env = {**os.environ, "PYTHONPATH": os.path.dirname(__file__)}
     result = subprocess.run([sys.executable, "-c", textwrap.dedent(FIRST_CALLS), name, kind], capture_output=True,
-                            text=True, env=env, timeout=240)
-    assert result.returncode == 0, result.stderr[-3000:]
-    count, last = result.stdout.split()
-    assert int(count) > 0
-    assert last == expected[0]
+                            env=env, timeout=240)
+    assert result.returncode == 0, result.stderr.decode()[-3000:]
+    count, last = pickle.loads(result.stdout)
+    assert count > 0
+    assert last == expected
 
 
 THREAD_START = """
