@@ -1,15 +1,20 @@
 # Quick start: `make demo` runs the demo, `make test` runs the test suite. Both create .venv
 # with a Python >= 3.13 (override with PYTHON=...), install the build and test dependencies
-# from PyPI, and (re)build the extension only when a source file changed.
+# from PyPI, and (re)build the extension only when a source file changed. The demo adds its own
+# plotting dependency (the `demo` extra) to .venv; the test suite never needs it.
 
 VENV := .venv
 BIN := $(VENV)/bin
 SOURCES := $(shell find src python -name '*.cpp' -o -name '*.hpp' -o -name '*.map' -o -name '*.py' -o -name '*.pyi') CMakeLists.txt pyproject.toml
 
-.PHONY: demo test bench build sanitize tsan free-threaded package-check clean
+.PHONY: demo test bench compare build sanitize tsan free-threaded package-check clean
 
-demo: $(VENV)/.built
+demo: $(VENV)/.built $(VENV)/.demo-ready
 	$(BIN)/python demo/demo.py
+
+$(VENV)/.demo-ready: $(VENV)/.ready pyproject.toml
+	$(BIN)/python -m pip install --quiet --prefer-binary $$($(BIN)/python tools/build_requires.py demo)
+	touch $@
 
 test: $(VENV)/.built
 	$(BIN)/python -m pytest $(PYTEST_ARGS)
@@ -18,6 +23,24 @@ bench: $(VENV)/.built
 	$(BIN)/python bench/run.py $(BENCH_ARGS)
 
 build: $(VENV)/.built
+
+# Ours against tslearn, dtaidistance, aeon, pymoo and moocore, side by side in one process. The
+# other libraries live only in a venv of their own, never in .venv; COMPARE_ARGS is passed on
+# (--workers 1, --quick, --markdown, --only NAME).
+CMP_VENV := .venv-compare
+compare: $(CMP_VENV)/.built
+	$(CMP_VENV)/bin/python bench/compare.py $(COMPARE_ARGS)
+
+$(CMP_VENV)/.ready: bench/compare-requirements.txt pyproject.toml
+	@test -x $(CMP_VENV)/bin/python || { py="$${PYTHON:-$$(tools/find-python.sh)}" && "$$py" -m venv $(CMP_VENV); }
+	$(CMP_VENV)/bin/python -m pip install --quiet --upgrade pip
+	$(CMP_VENV)/bin/python -m pip install --quiet --prefer-binary cmake ninja $$($(CMP_VENV)/bin/python tools/build_requires.py) \
+		-r bench/compare-requirements.txt
+	touch $@
+
+$(CMP_VENV)/.built: $(CMP_VENV)/.ready $(SOURCES)
+	$(CMP_VENV)/bin/python -m pip install --quiet --no-build-isolation --no-deps .
+	touch $@
 
 # The whole suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer. The
 # ASan runtime is preloaded into the ordinary interpreter; leak detection stays off because
@@ -67,4 +90,4 @@ package-check:
 	tools/check-package.sh
 
 clean:
-	rm -rf build $(VENV) $(FT_VENV)
+	rm -rf build $(VENV) $(FT_VENV) $(CMP_VENV)

@@ -1,5 +1,12 @@
-"""Prints the build requirements declared in pyproject.toml, one shell word each."""
+"""Prints the build requirements declared in pyproject.toml, or with an extra's name as argument
+that extra's requirements, one shell word each."""
+import sys
 import tomllib
 
 with open("pyproject.toml", "rb") as f:
-    print(" ".join(r.replace(" ", "") for r in tomllib.load(f)["build-system"]["requires"]))
+    project = tomllib.load(f)
+if len(sys.argv) > 1:
+    requirements = project["project"]["optional-dependencies"][sys.argv[1]]
+else:
+    requirements = project["build-system"]["requires"]
+print(" ".join(r.replace(" ", "") for r in requirements))

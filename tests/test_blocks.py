@@ -9,7 +9,7 @@ import _rust_core
 
 da = pytest.importorskip("dask.array")
 distributed = pytest.importorskip("dask.distributed")
-from cdist_blocks import MEASURES, cdist_blockwise, cdist_to_zarr  # noqa: E402
+from tsmoo_kernels.blocks import MEASURES, cdist_blockwise, cdist_to_zarr  # noqa: E402
 
 PARAMETERS = {"dtw": 3, "soft_dtw": 0.5, "gak": 1.5, "manhattan": None}
 
