@@ -182,7 +182,7 @@ def test_interpreter_allocations_failing_from_each_one_on(name, kind, args):
 
 
 OWN_ALLOCATION_SWEEP = """
-    import os, pickle, sys
+    import os, pickle, sys, time
     import _rust_core
     from test_failure_paths import CASES, check_sweeps, sweep
     from calls import VALID
@@ -198,7 +198,14 @@ OWN_ALLOCATION_SWEEP = """
         if pid == 0:
             last = sweep(getattr(_rust_core, name), VALID[name])[1]
             os._exit(0 if last == expected[name, "valid"] else 1)
-        _, status = os.waitpid(pid, 0)
+        for _ in range(600):
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                break
+            time.sleep(0.1)
+        else:
+            os.kill(pid, 9)
+            raise AssertionError("the forked child hangs")
         assert os.waitstatus_to_exitcode(status) == 0, "the forked child failed"
     print(sum(failures.values()))
 """
