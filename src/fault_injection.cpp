@@ -13,6 +13,9 @@
 #include <string_view>
 #include <system_error>
 
+#include "environment.hpp"
+#include "interface_names.hpp"
+
 namespace rc::fault {
 namespace {
 
@@ -39,9 +42,8 @@ struct AllocationSwitch {
 const AllocationSwitch& allocation_switch() noexcept {
     static const AllocationSwitch settings = [] {
         AllocationSwitch s;
-        const char* text = std::getenv("RC_FAIL_ALLOC");
-        if (text == nullptr) return s;
-        if (std::string_view(text) == "sweep") {
+        const std::string_view text = environment::failing_allocations();
+        if (text == names::kFailAllocSweep) {
             s.armed = s.sweep = true;
         } else if (auto k = parse_ordinal(text)) {
             s.armed = true;
@@ -81,10 +83,7 @@ CallScope::~CallScope() {
 }
 
 void check_thread_start() {
-    static const std::optional<std::size_t> failing = [] {
-        const char* text = std::getenv("RC_FAIL_THREAD_START");
-        return text == nullptr ? std::nullopt : parse_ordinal(text);
-    }();
+    static const std::optional<std::size_t> failing = parse_ordinal(environment::failing_thread_start());
     if (!failing) return;
     if (g_thread_starts.fetch_add(1, std::memory_order_relaxed) + 1 == *failing)
         throw std::system_error(EAGAIN, std::generic_category(), "thread start refused by RC_FAIL_THREAD_START");

@@ -1,6 +1,6 @@
 // Test switches that make allocations and thread starts fail on purpose, so that the failure
 // paths a healthy machine never takes can be exercised. Both are off unless the environment
-// asks for them; each is read once per process, on first use.
+// asks for them (environment.hpp reads them once per process).
 //
 //   RC_FAIL_ALLOC=k       the k-th allocation (counted from 1) of every module call fails
 //   RC_FAIL_ALLOC=sweep   the first call fails at its first allocation, the next call at its

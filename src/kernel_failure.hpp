@@ -20,8 +20,6 @@ public:
     using std::invalid_argument::invalid_argument;
 };
 
-inline constexpr const char* kIndexOutOfBounds = "ndarray: index out of bounds";
-
 [[noreturn]] void fail(const std::string& message);
 [[noreturn]] void fail_index_out_of_bounds();
 

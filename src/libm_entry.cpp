@@ -1,3 +1,5 @@
+// Resolves the C library entries of libm_entry.hpp once per process, checked against the public
+// functions on a set of probe arguments.
 #include "libm_entry.hpp"
 
 #include <math.h>
@@ -6,13 +8,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
-#include <string_view>
 
 #if defined(__GLIBC__)
 #include <dlfcn.h>
 #endif
+
+#include "environment.hpp"
 
 namespace rc {
 namespace {
@@ -22,11 +24,6 @@ using Unary = double (*)(double);
 const Unary public_exp = static_cast<Unary>(::exp);
 const Unary public_log = static_cast<Unary>(::log);
 
-// RC_LIBM=public keeps the public entries, for comparing the two in tests and benchmarks.
-bool public_requested() {
-    const char* text = std::getenv("RC_LIBM");
-    return text != nullptr && std::string_view(text) == "public";
-}
 
 // Arguments on which a candidate must give the public function's bits: the special values,
 // the edges of overflow, underflow and the subnormal range, and a spread of ordinary ones.
@@ -89,7 +86,7 @@ double negligible_bound(Unary exp) {
 
 LibmEntry resolve() {
     LibmEntry entry{public_exp, public_log, 0.0, 0.0};
-    if (!public_requested()) {
+    if (!environment::public_libm()) {  // RC_LIBM=public keeps the public entries, for comparisons
         Unary fast_exp = wrapper_free("__exp_finite");
         Unary fast_log = wrapper_free("__log_finite");
         if (fast_exp != nullptr && fast_log != nullptr && agrees(fast_exp, public_exp) && agrees(fast_log, public_log))

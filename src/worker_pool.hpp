@@ -1,5 +1,6 @@
-// The process-wide worker pool: one operation, a parallel loop over an index range whose
-// results land by index, so every parallel kernel returns what its sequential form would.
+// The process-wide worker pool: parallel_for runs a body over disjoint ranges of an index range
+// on the workers, parallel_map places results by index; both return what a sequential loop
+// would, as long as each index writes only its own results.
 #pragma once
 
 #include <cstddef>
@@ -34,9 +35,6 @@ struct Interrupted {};
 
 // Worker threads of the pool, creating the pool on first use.
 std::size_t worker_count();
-
-// The worker count the environment and the machine ask for (without creating the pool).
-std::size_t configured_worker_count();
 
 // Runs body(begin, end) over disjoint ranges covering [0, n), on the pool's workers, and
 // returns when all have finished. The calling thread only waits. An exception thrown by body

@@ -6,6 +6,7 @@ import os
 import struct
 import subprocess
 import sys
+import textwrap
 
 import numpy as np
 from hypothesis import strategies as st
@@ -45,13 +46,30 @@ def assert_same_array(actual: np.ndarray, expected, dtype=np.float64) -> None:
         assert np.array_equal(actual, expected)
 
 
+TESTS = os.path.dirname(os.path.abspath(__file__))
+
+
+def run_python(code_or_args, *, check: bool = True, timeout: float = 300, text: bool = True,
+               **env: str | None) -> subprocess.CompletedProcess:
+    """Runs a snippet (or interpreter arguments) in a fresh interpreter that finds the test
+    modules, with `env` added (None removes a variable): the module reads RC_SIMD, RC_LIBM and
+    the pool size once per process. With `check`, a failed run fails the test with its output."""
+    args = ["-c", textwrap.dedent(code_or_args)] if isinstance(code_or_args, str) else list(code_or_args)
+    full_env = {**os.environ, "PYTHONPATH": os.pathsep.join(filter(None, [TESTS, os.environ.get("PYTHONPATH")]))}
+    for name, value in env.items():
+        if value is None:
+            full_env.pop(name, None)
+        else:
+            full_env[name] = value
+    result = subprocess.run([sys.executable, *args], capture_output=True, text=text, env=full_env, timeout=timeout)
+    if check:
+        assert result.returncode == 0, (result.stdout[-3000:], result.stderr[-3000:])
+    return result
+
+
 def float64s_from_script(script: str, **env: str) -> np.ndarray:
-    """The float64 values that `script` writes to stdout as hex, run in a fresh interpreter with
-    `env` added: the module reads RC_SIMD, RC_LIBM and the pool size once per process."""
-    output = subprocess.run(
-        [sys.executable, "-c", script], env={**os.environ, **env}, capture_output=True, text=True, check=True
-    )
-    return np.frombuffer(bytes.fromhex(output.stdout), dtype=np.float64).copy()
+    """The float64 values that `script` writes to stdout as hex, run by run_python."""
+    return np.frombuffer(bytes.fromhex(run_python(script, **env).stdout), dtype=np.float64).copy()
 
 
 def _panic_type():

@@ -15,22 +15,17 @@ import pytest
 
 import _rust_core
 from calls import VALID, present
+import helpers
 from helpers import PanicException
 
-PARALLEL = [
-    name
-    for name in ("cdist_dtw", "cdist_soft_dtw", "cdist_gak", "cdist_manhattan", "fast_non_dominated_sort_py",
-                 "associate_to_niches_py")
-    if hasattr(_rust_core, name)
-]
-needs_parallel = pytest.mark.skipif(not PARALLEL, reason="no parallel function registered yet")
+PARALLEL = ["cdist_dtw", "cdist_soft_dtw", "cdist_gak", "cdist_manhattan", "fast_non_dominated_sort_py",
+            "associate_to_niches_py"]
 
 
 def run_python(code: str, env: dict | None = None, timeout: float = 120) -> subprocess.CompletedProcess:
-    full_env = {k: v for k, v in os.environ.items() if not k.startswith("RAYON_")}
-    full_env.update(env or {})
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          env=full_env, timeout=timeout)
+    """A fresh interpreter without the caller's pool settings, plus `env`."""
+    return helpers.run_python(code, check=False, timeout=timeout,
+                              **{"RAYON_NUM_THREADS": None, "RAYON_RS_NUM_CPUS": None, **(env or {})})
 
 
 def as_comparable(result):
@@ -61,7 +56,6 @@ WORKER_COUNT_PROBE = """
 """
 
 
-@needs_parallel
 class TestWorkerCount:
     @pytest.mark.parametrize(
         "env, expected",
@@ -113,15 +107,11 @@ class TestWorkerCount:
 
         outputs = []
         for workers in ("1", "3"):
-            env = {"RAYON_NUM_THREADS": workers, "PYTHONPATH": os.path.dirname(__file__)}
-            result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                                    env={**os.environ, **env}, timeout=120)
-            assert result.returncode == 0, result.stderr.decode()
+            result = helpers.run_python(code, text=False, timeout=120, RAYON_NUM_THREADS=workers)
             outputs.append(pickle.loads(result.stdout))
         assert outputs[0] == outputs[1]
 
 
-@needs_parallel
 class TestThreads:
     def test_many_threads_get_identical_results(self):
         expected = {name: as_comparable(getattr(_rust_core, name)(*VALID[name])) for name in PARALLEL}
@@ -147,7 +137,7 @@ class TestThreads:
         assert failures == []
 
     def test_failures_in_threads_stay_in_their_call(self):
-        names = [n for n in ("cdist_dtw", "cdist_manhattan", "cdist_soft_dtw", "cdist_gak") if hasattr(_rust_core, n)]
+        names = ["cdist_dtw", "cdist_manhattan", "cdist_soft_dtw", "cdist_gak"]
         if not names:
             pytest.skip("needs a cdist_* function")
         name = names[0]
@@ -215,7 +205,6 @@ class TestThreads:
             assert result.stdout.strip() == "ok"
 
 
-@needs_parallel
 @pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_forked_child_computes():
     import multiprocessing
@@ -234,7 +223,6 @@ def _compute_in_child(name):
     return as_comparable(getattr(_rust_core, name)(*VALID[name]))
 
 
-@pytest.mark.skipif(not hasattr(_rust_core, "cdist_dtw"), reason="needs cdist_dtw")
 def test_ctrl_c_interrupts_a_long_call():
     code = """
         import time, numpy as np, _rust_core

@@ -3,15 +3,14 @@ reference, on every SIMD path and any worker count."""
 
 import math
 import os
-import subprocess
-import sys
 
 import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
 import _rust_core
-from helpers import PanicException, arrays, assert_same_array, assert_same_float, finite_values, relayout
+from helpers import (PanicException, arrays, assert_same_array, assert_same_float, finite_values, relayout,
+                     run_python)
 from reference_dtw import IndexFailure, dtw as reference_dtw, dtw_with_path as reference_path
 
 INF = math.inf
@@ -233,12 +232,7 @@ sys.stdout.write(b"".join(m.tobytes() for m in out).hex())
 
 
 def run_with_env(code_or_args, **env):
-    args = ["-c", code_or_args] if isinstance(code_or_args, str) else code_or_args
-    result = subprocess.run(
-        [sys.executable, *args], capture_output=True, text=True, timeout=300, env={**os.environ, **env}
-    )
-    assert result.returncode == 0, result.stdout[-3000:] + result.stderr[-3000:]
-    return result.stdout
+    return run_python(code_or_args, **env).stdout
 
 
 @pytest.mark.skipif(IN_SUBRUN, reason="already inside a forced-path run")

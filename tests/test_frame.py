@@ -2,35 +2,18 @@
 
 import inspect
 import subprocess
-import sys
 import tracemalloc
 
 import numpy as np
 import pytest
 
 import _rust_core
+import helpers
+from calls import SIGNATURES
 from helpers import PanicException
 
 # Every function with its parameters, in registration order.
-SIGNATURES = {
-    "rust_available": (),
-    "squared_euclidean_cost_matrix": ("x", "y"),
-    "dtw": ("x", "y", "sakoe_chiba_radius"),
-    "dtw_with_path_py": ("x", "y", "sakoe_chiba_radius"),
-    "cdist_dtw": ("x", "y", "sakoe_chiba_radius"),
-    "soft_dtw": ("x", "y", "gamma"),
-    "cdist_soft_dtw": ("x", "y", "gamma"),
-    "gak": ("x", "y", "sigma"),
-    "unnormalized_gak_py": ("x", "y", "sigma"),
-    "cdist_gak": ("x", "y", "sigma"),
-    "manhattan": ("x", "y"),
-    "cdist_manhattan": ("x", "y"),
-    "das_dennis_py": ("n_dim", "n_partitions"),
-    "fast_non_dominated_sort_py": ("f",),
-    "associate_to_niches_py": ("f", "ref_dirs", "ideal", "nadir"),
-    "normalization_update_py": ("ideal_point", "f", "first_front", "n_dim"),
-}
-PRESENT = [name for name in SIGNATURES if hasattr(_rust_core, name)]
+PRESENT = list(SIGNATURES)
 WITH_PARAMETERS = [name for name in PRESENT if SIGNATURES[name]]
 
 
@@ -39,11 +22,7 @@ def function(name):
 
 
 def run_python(code: str, **env) -> subprocess.CompletedProcess:
-    import os
-
-    return subprocess.run(
-        [sys.executable, "-c", code], capture_output=True, text=True, env={**os.environ, **env}, timeout=120
-    )
+    return helpers.run_python(code, check=False, timeout=120, **env)
 
 
 class TestRegistration:

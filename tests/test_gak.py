@@ -1,8 +1,5 @@
 import inspect
 import math
-import os
-import subprocess
-import sys
 
 import numpy as np
 import pytest
@@ -17,6 +14,7 @@ from helpers import (
     assert_same_float,
     finite_values,
     float64s_from_script,
+    run_python,
 )
 from reference_gak import cdist_gak as reference_cdist_gak
 from reference_gak import gak as reference_gak
@@ -130,11 +128,7 @@ def test_cdist_results_do_not_depend_on_worker_count():
         "parts = [rc.cdist_gak(x, y, 1.3), rc.cdist_soft_dtw(x, y, 0.6), rc.cdist_manhattan(y, x)]\n"
         "sys.stdout.write(np.concatenate([p.ravel() for p in parts]).tobytes().hex())\n"
     )
-    outputs = {
-        subprocess.run([sys.executable, "-c", script], env=dict(os.environ, RAYON_NUM_THREADS=workers),
-                       capture_output=True, text=True, check=True).stdout
-        for workers in ("1", "2", "5")
-    }
+    outputs = {run_python(script, RAYON_NUM_THREADS=workers).stdout for workers in ("1", "2", "5")}
     assert len(outputs) == 1 and len(outputs.pop()) == 16 * (7 * 6 * 2 + 6 * 7)
 
 

@@ -1,6 +1,3 @@
-import os
-import subprocess
-import sys
 
 import numpy as np
 import pytest
@@ -8,7 +5,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import _rust_core
-from helpers import PanicException, arrays, assert_same_array, assert_same_float
+from helpers import PanicException, arrays, assert_same_array, assert_same_float, run_python
 from reference_ieee import IndexFailure
 from reference_manhattan import manhattan as reference_manhattan
 
@@ -96,12 +93,7 @@ def test_simd_paths_give_identical_bits():
         "       for k in ('c', 'fortran', 'reversed', 'strided')]\n"
         "sys.stdout.write(np.concatenate([o.ravel() for o in out]).tobytes().hex())\n"
     )
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(__file__))
-    outputs = {
-        path: subprocess.run([sys.executable, "-c", script], env=dict(env, RC_SIMD=path),
-                             capture_output=True, text=True, check=True).stdout
-        for path in ("scalar", "avx2", "avx512")
-    }
+    outputs = {path: run_python(script, RC_SIMD=path).stdout for path in ("scalar", "avx2", "avx512")}
     assert outputs["scalar"] == outputs["avx2"] == outputs["avx512"]
     inputs = {}
     exec(SIMD_INPUTS, inputs)

@@ -2,8 +2,6 @@ import hashlib
 import math
 import os
 import pickle
-import subprocess
-import sys
 
 import numpy as np
 import pytest
@@ -11,7 +9,7 @@ from hypothesis import given, settings, strategies as st
 from hypothesis.extra import numpy as hnp
 
 import _rust_core
-from helpers import LAYOUTS, PanicException, assert_same_array, finite, relayout, special, to_lists
+from helpers import LAYOUTS, PanicException, assert_same_array, finite, relayout, run_python, special, to_lists
 import reference_niching as ref
 
 associate = _rust_core.associate_to_niches_py
@@ -186,9 +184,8 @@ sys.stdout.buffer.write(pickle.dumps(results))
 
 
 def results_in_subprocess(simd, threads):
-    env = dict(os.environ, RC_SIMD=simd, RAYON_NUM_THREADS=str(threads))
-    out = subprocess.run([sys.executable, "-c", CHILD.format(tests=os.path.dirname(__file__))], env=env,
-                         capture_output=True, check=True).stdout
+    out = run_python(CHILD.format(tests=os.path.dirname(__file__)), text=False, RC_SIMD=simd,
+                     RAYON_NUM_THREADS=str(threads)).stdout
     return pickle.loads(out)
 
 

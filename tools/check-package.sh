@@ -71,7 +71,7 @@ problems = []
 with tarfile.open(sdist_path) as sdist:
     names = [name.split("/", 1)[1] for name in sdist.getnames() if "/" in name]
 for needed in ("pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE", "PKG-INFO", "src/exports.map",
-               "src/module.cpp", "src/function_table.cpp", "python/_rust_core-stubs/__init__.pyi",
+               "src/binding/module.cpp", "src/binding/function_table.cpp", "python/_rust_core-stubs/__init__.pyi",
                "python/tsmoo_kernels/__init__.py", "python/tsmoo_kernels/blocks.py"):
     if needed not in names:
         problems.append(f"sdist lacks {needed}")

@@ -1,3 +1,4 @@
+// The Das-Dennis reference directions of das_dennis.hpp, row by row.
 #include "algorithm/das_dennis.hpp"
 
 #include <algorithm>

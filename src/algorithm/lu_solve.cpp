@@ -1,3 +1,4 @@
+// The dense solve of lu_solve.hpp: LU factorisation with partial pivoting, then substitution.
 #include "algorithm/lu_solve.hpp"
 
 #include <cmath>

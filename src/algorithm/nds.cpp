@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "algorithm/nds_internal.hpp"
+#include "environment.hpp"
 #include "worker_pool.hpp"
 
 namespace rc::algorithm {
@@ -49,10 +50,7 @@ namespace {
 
 // RC_NDS=classic makes every call take the classic path, so that tests can compare both
 // paths on the same NaN-free input. Read on every call; not meant for production use.
-bool classic_forced() {
-    const char* mode = std::getenv("RC_NDS");
-    return mode != nullptr && std::strcmp(mode, "classic") == 0;
-}
+bool classic_forced() { return environment::classic_nds(); }
 
 }  // namespace
 }  // namespace nds

@@ -1,3 +1,5 @@
+// Associating solutions with reference directions: the points normalised, the directions laid
+// out for lanes, and the rows searched on the worker pool with the kernel table's search.
 #include "algorithm/niching.hpp"
 
 #include <cmath>
@@ -5,8 +7,8 @@
 #include <limits>
 #include <utility>
 
-#include "algorithm/niching_kernels.hpp"
-#include "simd_level.hpp"
+#include "algorithm/niching_search.hpp"
+#include "simd/dispatch.hpp"
 #include "worker_pool.hpp"
 
 namespace rc::algorithm {
@@ -61,56 +63,9 @@ OwnedDirectionTable direction_table(const MatrixView& ref_dirs, std::size_t dims
     return {std::move(columns), std::move(norms), view};
 }
 
-// The search of the process's SIMD level; every level gives the same bits.
-niching::NearestFn chosen_search() noexcept {
-#if defined(__x86_64__)
-    switch (simd_level()) {
-        case SimdLevel::avx512: return niching::nearest_avx512;
-        case SimdLevel::avx2: return niching::nearest_avx2;
-        case SimdLevel::scalar: break;
-    }
-#endif
-    return niching::nearest_scalar;
-}
-
 }  // namespace
 
-namespace niching {
-
-// The reference form of the search: one direction after the other, exactly the documented
-// operation order, the sequential strict-less rule for the winner.
-void nearest_scalar(const DirectionTable& table, const double* points, std::size_t rows, std::int64_t* niche,
-                    double* distance) {
-    const std::size_t dims = table.dims, stride = table.stride;
-    for (std::size_t i = 0; i < rows; ++i) {
-        const double* p = points + i * dims;
-        double best = 0.0;
-        std::size_t best_index = 0;
-        for (std::size_t r = 0; r < table.count; ++r) {
-            const double* w = table.columns + r;
-            double dot = p[0] * w[0];
-            for (std::size_t k = 1; k < dims; ++k) dot += p[k] * w[k * stride];
-            const double t = dot / table.squared_norms[r];
-            double diff = p[0] - w[0] * t;
-            double sum = diff * diff;
-            for (std::size_t k = 1; k < dims; ++k) {
-                diff = p[k] - w[k * stride] * t;
-                sum += diff * diff;
-            }
-            const double d = std::sqrt(sum);
-            if (r == 0 || d < best) {
-                best = d;
-                best_index = r;
-            }
-        }
-        niche[i] = static_cast<std::int64_t>(best_index);
-        distance[i] = best;
-    }
-}
-
-}  // namespace niching
-
-std::pair<Buffer<std::int64_t>, Buffer<double>> associate_to_niches_py(
+std::pair<Buffer<std::int64_t>, Buffer<double>> associate_to_niches(
     const MatrixView& f, const MatrixView& ref_dirs, const VectorView& ideal, const VectorView& nadir) {
     const std::size_t m = f.extent(0), n = f.extent(1), directions = ref_dirs.extent(0);
     if (m > 0 && n > 0 && (ideal.extent(0) < n || nadir.extent(0) < n)) fail_index_out_of_bounds();
@@ -128,7 +83,7 @@ std::pair<Buffer<std::int64_t>, Buffer<double>> associate_to_niches_py(
 
     const auto points = normalised_points(f, ideal, nadir);
     const auto table = direction_table(ref_dirs, n);
-    const niching::NearestFn search = chosen_search();
+    const niching::NearestFn search = simd::kernels().niching.nearest;
     // Only the nearest direction of each solution is kept, so no m×R distance matrix is built;
     // each worker writes the results of its own rows.
     pool::parallel_for(m, [&](std::size_t begin, std::size_t end) {

@@ -16,7 +16,7 @@ namespace rc::algorithm {
 // direction wins, the lowest index on ties, and a NaN distance never wins (unless it is the
 // one to direction 0, which stands). Rows are computed in parallel on the worker pool; the
 // result does not depend on the worker count or on the instruction set used.
-std::pair<Buffer<std::int64_t>, Buffer<double>> associate_to_niches_py(
+std::pair<Buffer<std::int64_t>, Buffer<double>> associate_to_niches(
     const MatrixView& f, const MatrixView& ref_dirs, const VectorView& ideal, const VectorView& nadir);
 
 }  // namespace rc::algorithm

@@ -1,3 +1,4 @@
+// The normalisation step of normalization.hpp: a fresh ideal point and nadir estimate.
 #include "algorithm/normalization.hpp"
 
 #include <cmath>
@@ -115,7 +116,7 @@ std::optional<Buffer<double>> hyperplane_nadir(const MatrixView& f, const std::v
 
 }  // namespace
 
-std::pair<Buffer<double>, Buffer<double>> normalization_update_py(const VectorView& ideal_point, const MatrixView& f,
+std::pair<Buffer<double>, Buffer<double>> normalization_update(const VectorView& ideal_point, const MatrixView& f,
                                                                   const IndexView& first_front, std::uint64_t n_dim) {
     auto ideal = updated_ideal(ideal_point, f);
     const auto rows = front_rows(first_front, f.extent(0));

@@ -15,7 +15,7 @@ namespace rc::algorithm {
 // entry per column of f: the intercepts of the hyperplane through the front's extreme points
 // when that plane is usable, the front's column-wise worst values otherwise, and the worst
 // values directly when the front has fewer than n_dim members.
-std::pair<Buffer<double>, Buffer<double>> normalization_update_py(const VectorView& ideal_point, const MatrixView& f,
+std::pair<Buffer<double>, Buffer<double>> normalization_update(const VectorView& ideal_point, const MatrixView& f,
                                                                   const IndexView& first_front, std::uint64_t n_dim);
 
 }  // namespace rc::algorithm

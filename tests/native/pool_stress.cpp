@@ -23,10 +23,11 @@
 
 #include "algorithm/nds.hpp"
 #include "algorithm/niching.hpp"
-#include "distances/dtw.hpp"
-#include "distances/gak.hpp"
-#include "distances/manhattan.hpp"
-#include "distances/soft_dtw.hpp"
+#include "distances/dtw/dtw.hpp"
+#include "distances/gak/gak.hpp"
+#include "distances/manhattan/manhattan.hpp"
+#include "distances/soft_dtw/soft_dtw.hpp"
+#include "interface_names.hpp"
 #include "kernel_failure.hpp"
 #include "worker_pool.hpp"
 
@@ -123,7 +124,7 @@ struct World {
     void check_sorting_and_niching() const {
         check(same_fronts(algorithm::fast_non_dominated_sort_impl(small_front), small_fronts), "fronts (classic) differ");
         check(same_fronts(algorithm::fast_non_dominated_sort_impl(large_front), large_fronts), "fronts (divide and conquer) differ");
-        auto [n, d] = algorithm::associate_to_niches_py(large_front, ref_dirs, ideal, nadir);
+        auto [n, d] = algorithm::associate_to_niches(large_front, ref_dirs, ideal, nadir);
         check(n.size() == niches.size() && std::memcmp(n.data(), niches.data(), n.bytes()) == 0, "niches differ");
         check(same_bits(d.data(), niche_distances.data(), d.size()), "niche distances differ");
     }
@@ -134,7 +135,7 @@ struct World {
             distances::cdist_dtw(x, narrow, std::nullopt);
             check(false, "a pair of unequal feature counts did not fail");
         } catch (const KernelFailure& e) {
-            check(std::string(e.what()) == kIndexOutOfBounds, std::string("unexpected failure: ") + e.what());
+            check(std::string(e.what()) == names::kIndexOutOfBounds, std::string("unexpected failure: ") + e.what());
         }
         // Some ranges throw, the others finish; the caller gets one of the thrown failures.
         std::atomic<std::size_t> finished{0};
@@ -216,7 +217,7 @@ int main() {
     }
     world.small_fronts = algorithm::fast_non_dominated_sort_impl(world.small_front);
     world.large_fronts = algorithm::fast_non_dominated_sort_impl(world.large_front);
-    auto [niches, distances] = algorithm::associate_to_niches_py(world.large_front, world.ref_dirs, world.ideal, world.nadir);
+    auto [niches, distances] = algorithm::associate_to_niches(world.large_front, world.ref_dirs, world.ideal, world.nadir);
     world.niches.assign(niches.begin(), niches.end());
     world.niche_distances.assign(distances.begin(), distances.end());
 

@@ -1,0 +1,211 @@
+// GAK drivers. A cell costs one exp call, which does not depend on the recurrence, and the
+// recurrence ((left + up) + diag) * kernel is a chain of two additions and a multiplication
+// through `left`. So a pair is swept in strips of rows, one row per lane, each row one column
+// behind the row above it (gak/strip-inl.hpp), and while one strip's recurrence runs, the exp
+// calls of the next strip run beside it. The self-similarities sweep the lower triangle in the
+// same strips. Every cell gets exactly the arithmetic of the plain row-by-row sweep.
+#include "distances/gak/gak.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "distances/cost/cost.hpp"
+#include "distances/cost/rows.hpp"
+#include "distances/gak/kernels.hpp"
+#include "distances/pairwise.hpp"
+#include "libm_entry.hpp"
+#include "simd/dispatch.hpp"
+#include "worker_pool.hpp"
+
+namespace rc::distances {
+namespace {
+
+using global_alignment::kWidest;
+using global_alignment::kWidthCount;
+using global_alignment::kWidths;
+
+// 2 * sigma^2, computed as (sigma + sigma) * sigma.
+inline double kernel_denominator(double sigma) noexcept { return (sigma + sigma) * sigma; }
+
+// What the sweeps of one call share.
+struct KernelRule {
+    double denom;
+    LibmEntry libm;
+    const global_alignment::Kernels& kernels;
+
+    explicit KernelRule(double sigma) noexcept
+        : denom(kernel_denominator(sigma)), libm(libm_entry()), kernels(simd::kernels().gak) {}
+};
+
+// Working rows of sweeps over series of at most `columns` time steps and d features, in one
+// allocation that a row of cdist_gak reuses for all its pairs: two rows of R, one row of costs,
+// the skewed cells of two strips, and the other series' features laid out for
+// costs_from_features, unless that copy would be large (then costs are read from the series).
+struct SweepRows {
+    Buffer<double> storage;
+    std::array<double*, 2> rows;    // the row above a strip, and the strip's last row
+    double* costs;
+    std::array<double*, 2> strips;  // the skewed cells of two strips (see gak/kernels.hpp)
+    double* features;               // null when not kept
+
+    SweepRows(std::size_t columns, std::size_t d)
+        : storage(Buffer<double>::uninitialized(
+              checked_add(checked_add(checked_mul(checked_add(columns, 1), 3), 2 * strip_size(columns)),
+                          feature_copy(columns, d)))) {
+        rows = {storage.data(), storage.data() + columns + 1};
+        costs = rows[1] + columns + 1;
+        strips[0] = costs + columns + 1;
+        strips[1] = strips[0] + strip_size(columns);
+        features = feature_copy(columns, d) > 0 ? strips[1] + strip_size(columns) : nullptr;
+    }
+
+    // Row 0 of R for a sweep of m columns, R[0][0] = 1, then zeros; the other row zero too, as
+    // a triangle's strip reads past the columns the row above it holds.
+    void start(std::size_t m) noexcept {
+        std::fill(rows[0], rows[0] + m + 1, 0.0);
+        std::fill(rows[1], rows[1] + m + 1, 0.0);
+        rows[0][0] = 1.0;
+    }
+
+    // Lays out the first d features of the series that the next cost rows read.
+    void keep_features(const Series& other, std::size_t d) noexcept {
+        if (features != nullptr) interleave_features(&other, 1, d, features);
+    }
+
+    // The exp arguments -cost / denom of the strip of L rows first.. of x against the first m
+    // steps of `other` (the series last handed to keep_features), skewed into `cells` (see
+    // gak/kernels.hpp), -inf outside the cells.
+    void strip_arguments(const Series& x, std::size_t first, std::size_t L, const Series& other, std::size_t m,
+                         double denom, double* cells) noexcept {
+        std::fill(cells, cells + (m + L) * L, -std::numeric_limits<double>::infinity());
+        for (std::size_t w = 0; w < L; ++w) {
+            if (features != nullptr)
+                costs_from_features(x, first + w, features, other.extent(0), 1, m, costs);
+            else
+                row_costs(x, first + w, other, costs, 1, m);
+            for (std::size_t j = 0; j < m; ++j) cells[(j + 1 + w) * L + w] = -costs[j] / denom;
+        }
+    }
+
+private:
+    static std::size_t strip_size(std::size_t columns) noexcept {
+        return (columns + kWidest) * kWidest;  // columns is a held size: no overflow
+    }
+    static std::size_t feature_copy(std::size_t columns, std::size_t d) noexcept {
+        return d > 0 && columns <= kMaxFeatureCopy / d ? columns * d : 0;
+    }
+};
+
+// R[n][m] when a series is empty: R[0][0] = 1 for two empty series, otherwise a boundary cell
+// at 0. Answered without sweeping, which for an empty y would still visit every row of x.
+inline double empty_alignment_sum(std::size_t n, std::size_t m) noexcept { return n == m ? 1.0 : 0.0; }
+
+// The accumulated matrix of x against y (or, for a triangle, of x against itself), in strips of
+// the table's widths, widest first; each strip's recurrence runs beside the next strip's exp
+// calls. Returns its last cell.
+template <bool Triangle>
+double sweep_strips(const Series& x, const Series& y, const KernelRule& rule, SweepRows& sweep) {
+    const std::size_t n = x.extent(0);
+    const std::size_t columns = Triangle ? n : y.extent(0);
+    sweep.start(columns);
+    sweep.keep_features(y, x.extent(1));
+    // The columns a strip of L rows from i spans.
+    const auto width_of = [&](std::size_t i, std::size_t L) { return Triangle ? i + L : columns; };
+    std::size_t i = 0;
+    for (std::size_t w = 0; w < kWidthCount; ++w) {
+        const std::size_t L = kWidths[w], strips = (n - i) / L;
+        if (strips == 0) continue;
+        const global_alignment::StripKernel strip = Triangle ? rule.kernels.triangle_strips[w] : rule.kernels.strips[w];
+        double* current = sweep.strips[0];
+        double* next = sweep.strips[1];
+        sweep.strip_arguments(x, i, L, y, width_of(i, L), rule.denom, current);
+        for (std::size_t k = 0; k < (width_of(i, L) + L) * L; ++k) current[k] = rule.libm.exp_or_zero(current[k]);
+        for (std::size_t s = 0; s < strips; ++s, i += L) {
+            const bool more = s + 1 < strips;
+            const std::size_t m = width_of(i, L);
+            if (more) sweep.strip_arguments(x, i + L, L, y, width_of(i + L, L), rule.denom, next);
+            sweep.rows[1][0] = 0.0;
+            strip({sweep.rows[0], sweep.rows[1], current, more ? next : nullptr, m, i, &rule.libm});
+            std::swap(sweep.rows[0], sweep.rows[1]);
+            if (!more) continue;
+            // The strip took the exponentials of as many of the next strip's cells as it has.
+            for (std::size_t k = (m + L) * L; k < (width_of(i + L, L) + L) * L; ++k)
+                next[k] = rule.libm.exp_or_zero(next[k]);
+            std::swap(current, next);
+        }
+    }
+    return sweep.rows[0][columns];
+}
+
+double gak_sum(const Series& x, const Series& y, const KernelRule& rule, SweepRows& sweep) {
+    check_feature_counts(x, y);
+    const std::size_t n = x.extent(0), m = y.extent(0);
+    if (n == 0 || m == 0) return empty_alignment_sum(n, m);
+    return sweep_strips<false>(x, y, rule, sweep);
+}
+
+// K(x, x). The accumulated matrix of a series with itself is symmetric to the bit: the local
+// kernels are (the cost is symmetric, (a - b)^2 == (b - a)^2), and the mirrored cell adds the
+// same two neighbours in swapped order, which IEEE addition does not distinguish. So only the
+// lower triangle j <= i is swept.
+double self_gak(const Series& x, const KernelRule& rule, SweepRows& sweep) {
+    return sweep_strips<true>(x, x, rule, sweep);
+}
+
+// The normalisation: the product of the self-similarities, its square root, then the quotient.
+inline double normalized(double kxy, double kxx, double kyy) noexcept { return kxy / std::sqrt(kxx * kyy); }
+
+}  // namespace
+
+double unnormalized_gak(const Series& x, const Series& y, double sigma) {
+    if (x.extent(0) == 0 || y.extent(0) == 0) return empty_alignment_sum(x.extent(0), y.extent(0));
+    const KernelRule rule(sigma);
+    SweepRows sweep(y.extent(0), x.extent(1));
+    return gak_sum(x, y, rule, sweep);
+}
+
+double gak(const Series& x, const Series& y, double sigma) {
+    const KernelRule rule(sigma);
+    // K(y, y) reads all of y's features, which may be more than x's.
+    SweepRows sweep(std::max(x.extent(0), y.extent(0)), std::max(x.extent(1), y.extent(1)));
+    const double kxy = gak_sum(x, y, rule, sweep);
+    const double kxx = self_gak(x, rule, sweep);
+    const double kyy = self_gak(y, rule, sweep);
+    return normalized(kxy, kxx, kyy);
+}
+
+Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
+    // The result first: a matrix too large to hold ends the call before any self-similarity
+    // is computed.
+    auto result = Matrix<double>::uninitialized(x.extent(0), y.extent(0));
+    const KernelRule rule(sigma);
+    auto self_similarity = [&](const Series& s) {
+        SweepRows sweep(s.extent(0), s.extent(1));
+        return self_gak(s, rule, sweep);
+    };
+    // A set against itself: its self-similarities serve for both sides, and, the kernel sum
+    // being symmetric to the bit (as for the self-similarities; only the payload of a NaN could
+    // tell the two orders apart), each unordered pair is swept once.
+    const bool symmetric = same_view(x, y);
+    const auto dx = pool::parallel_map(x.extent(0), [&](std::size_t i) { return self_similarity(x[i]); });
+    const auto dy = symmetric ? std::vector<double>{}
+                              : pool::parallel_map(y.extent(0), [&](std::size_t j) { return self_similarity(y[j]); });
+    const std::vector<double>& dy_or_dx = symmetric ? dx : dy;
+    fill_rows(result, [&](std::size_t i, double* row) {
+        const Series xi = x[i];
+        SweepRows sweep(y.extent(1), x.extent(2));
+        const RowColumns columns{i, y.extent(0), symmetric};
+        for (std::size_t k = 0; k < columns.count(); ++k) {
+            const std::size_t j = columns[k];
+            row[j] = normalized(gak_sum(xi, y[j], rule, sweep), dx[i], dy_or_dx[j]);
+        }
+    });
+    if (symmetric) mirror_half_rows(result);
+    return result;
+}
+
+}  // namespace rc::distances

@@ -1,0 +1,41 @@
+// The GAK kernels' plain data and their row in the kernel table; only types and declarations,
+// as for every kernel compiled once per instruction set.
+#pragma once
+
+#include <cstddef>
+
+#include "libm_entry.hpp"
+
+namespace rc::distances::global_alignment {
+
+// Rows per strip: the first width in vector lanes, the others one lane per row for the rows
+// left over.
+inline constexpr std::size_t kWidths[] = {8, 4, 1};
+inline constexpr std::size_t kWidthCount = sizeof kWidths / sizeof kWidths[0];
+inline constexpr std::size_t kWidest = kWidths[0];
+
+// Rows i0 + 1 .. i0 + width of the accumulated matrix of one pair. Per-cell arrays are skewed:
+// entry [t * width + w] belongs to row w's cell in column t - w, for t in [0, m + width), and
+// entries outside the cells hold 0 (exponentials) or -inf (arguments).
+struct StripProblem {
+    const double* above;         // R[i0][0..m]
+    double* below;               // receives R[i0 + width][1..m]
+    const double* exponentials;  // this strip's exp(-cost / denom), turned into local kernels here
+    double* next;                // the next strip's exp arguments (of the same width), replaced by
+                                 // their exponentials along the way (the calls overlap this
+                                 // strip's recurrence); null if none
+    std::size_t m;               // at least 1
+    std::size_t first_row;       // i0, read by the triangle kernels only
+    const LibmEntry* libm;
+};
+
+using StripKernel = void (*)(const StripProblem&);
+
+struct Kernels {
+    StripKernel strips[kWidthCount];  // by the width at the same index
+    // The same over the lower triangle of a series against itself, m = i0 + width (see
+    // gak/strip-inl.hpp).
+    StripKernel triangle_strips[kWidthCount];
+};
+
+}  // namespace rc::distances::global_alignment

@@ -1,0 +1,179 @@
+// The soft-DTW recurrence for several independent cells at once, written once over an ops
+// struct: one cell per lane, or per element of an array of one-lane values with Ops = Scalar.
+// Included only by the target files, inside the target's namespace and after
+// soft_dtw/kernels.hpp (no include guard, no includes). Every lane performs the same scalar
+// sequence: the same comparisons and selections, the same divisions, the C library's scalar exp
+// and log called once per lane and term, the same sums in the same order, so every lane's
+// result has the same bits.
+//
+// A cell costs two exp calls and one log call and depends on its left neighbour. The minimum's
+// own term is taken as the exact 1 it evaluates to, which saves one of the three exp calls: with
+// it at position 1 or 2 the first addition is 1 + e or e + 1, the same value; at position 3 the
+// sum is (e + e') + 1, and the order of e and e' does not matter either. When two neighbours tie
+// for the minimum the other's term is exp(±0) = 1 anyway, so either may be taken as the minimum.
+// The cells of a column go through each phase together: first every cell's minimum and exp
+// arguments, then all first exp calls, all second ones, then the sums and log calls, so the
+// processor overlaps the calls of different cells. Which neighbour holds the minimum follows the
+// data, so the selections are made without branches: a mispredicted branch would discard the
+// calls in flight.
+//
+// The comparisons, selections and arithmetic run on vectors; only the calls are per lane. Call
+// results come back through memory one double at a time, and a vector load spanning several
+// such stores could not be forwarded from them, so Ops::gather builds the vector from one load
+// per lane instead.
+
+namespace soft_dtw_cells {
+
+using rc::distances::soft_dtw::RowProblem;
+using rc::distances::soft_dtw::Smoothing;
+using rc::distances::soft_dtw::StripProblem;
+
+// The cells of one column (L lanes in L / Ops::lanes vectors) from their neighbours and costs.
+template <class Ops, std::size_t L>
+class SoftColumn {
+    using V = typename Ops::V;
+    using M = typename Ops::M;
+
+public:
+    static constexpr std::size_t W = Ops::lanes, Vectors = L / W;
+    static_assert(Vectors * W == L);
+
+    explicit SoftColumn(const Smoothing& s)
+        : libm_(*s.libm), gamma_(s.gamma), min_term_is_one_(s.min_term_is_one), g_(Ops::broadcast(s.gamma)),
+          one_(Ops::broadcast(1.0)), negligible_(Ops::broadcast(s.libm->exp_negligible_below)),
+          minus_inf_(Ops::broadcast(-__builtin_inf())) {}
+
+    // out = the cells; returns the lanes whose minimum is not finite (all of them when gamma
+    // does not let the minimum's term be 1), whose cells the caller replaces by literal ones
+    // (see patch).
+    unsigned compute(const V* up, const V* diag, const V* left, const V* cost, V* out) {
+        if (!min_term_is_one_) [[unlikely]] {
+            for (std::size_t v = 0; v < Vectors; ++v) out[v] = Ops::broadcast(0.0);
+            return (1u << L) - 1u;
+        }
+        V mu[Vectors];
+        M left_is_min[Vectors];
+        unsigned irregular = 0;
+        for (std::size_t v = 0; v < Vectors; ++v) {
+            // min(up, diag), then min with left, each ignoring a NaN first operand.
+            const M diag_first = Ops::either(Ops::lt(diag[v], up[v]), Ops::unordered(up[v]));
+            const V m1 = Ops::blend(diag_first, diag[v], up[v]);
+            const V other = Ops::blend(diag_first, up[v], diag[v]);
+            left_is_min[v] = Ops::either(Ops::lt(left[v], m1), Ops::unordered(m1));
+            mu[v] = Ops::blend(left_is_min[v], left[v], m1);
+            irregular |= Ops::not_finite(mu[v]) << (v * W);
+            // The two neighbours whose terms are not the minimum's exact 1.
+            const V first = Ops::blend(left_is_min[v], m1, other);
+            const V second = Ops::blend(left_is_min[v], other, left[v]);
+            const V a_p = Ops::div(Ops::sub(mu[v], first), g_), a_q = Ops::div(Ops::sub(mu[v], second), g_);
+            // A term below 2^-54 cannot change (1 + e_p) + e_q: 1 + e_p rounds to 1, and adding
+            // e_q to a value of at least 1 moves it by less than half an ulp. Such a term becomes
+            // exp(-inf) = 0, which costs no call. In (e_p + e_q) + 1 one term can still round
+            // the other, so there both must be negligible.
+            const M tiny_p = Ops::lt(a_p, negligible_), tiny_q = Ops::lt(a_q, negligible_);
+            const V skip_p = Ops::blend(tiny_p, minus_inf_, a_p), skip_q = Ops::blend(tiny_q, minus_inf_, a_q);
+            Ops::storeu(first_arg_ + v * W, Ops::blend(left_is_min[v], Ops::blend(tiny_q, skip_p, a_p), skip_p));
+            Ops::storeu(second_arg_ + v * W, Ops::blend(left_is_min[v], Ops::blend(tiny_p, skip_q, a_q), skip_q));
+        }
+        for (std::size_t k = 0; k < L; ++k) first_term_[k] = exp_or_zero(libm_, first_arg_[k]);
+        for (std::size_t k = 0; k < L; ++k) second_term_[k] = exp_or_zero(libm_, second_arg_[k]);
+        for (std::size_t v = 0; v < Vectors; ++v) {
+            const V e_p = Ops::gather(first_term_ + v * W), e_q = Ops::gather(second_term_ + v * W);
+            Ops::storeu(sum_ + v * W, Ops::blend(left_is_min[v], Ops::add(Ops::add(e_p, e_q), one_),
+                                                 Ops::add(Ops::add(one_, e_p), e_q)));
+        }
+        // ln(1) = +0: a sum of exactly 1 needs no call.
+        for (std::size_t k = 0; k < L; ++k) log_sum_[k] = sum_[k] == 1.0 ? 0.0 : libm_.log(sum_[k]);
+        for (std::size_t v = 0; v < Vectors; ++v)
+            out[v] = Ops::add(Ops::sub(mu[v], Ops::mul(Ops::gather(log_sum_ + v * W), g_)), cost[v]);
+        return irregular;
+    }
+
+    // Replaces the cells of the `lanes` given by literal ones.
+    void patch(unsigned lanes, const V* up, const V* diag, const V* left, const V* cost, V* out) {
+        alignas(64) double u[L], d[L], l[L], c[L], o[L];
+        for (std::size_t v = 0; v < Vectors; ++v) {
+            Ops::storeu(u + v * W, up[v]), Ops::storeu(d + v * W, diag[v]), Ops::storeu(l + v * W, left[v]);
+            Ops::storeu(c + v * W, cost[v]), Ops::storeu(o + v * W, out[v]);
+        }
+        for (std::size_t k = 0; k < L; ++k)
+            if ((lanes >> k) & 1u) o[k] = rc::distances::soft_dtw::literal_cell(u[k], d[k], l[k], c[k], gamma_, libm_);
+        for (std::size_t v = 0; v < Vectors; ++v) out[v] = Ops::loadu(o + v * W);
+    }
+
+private:
+    const rc::LibmEntry& libm_;
+    double gamma_;
+    bool min_term_is_one_;
+    V g_, one_, negligible_, minus_inf_;
+    // The calls read their arguments from and write their results to these, lane by lane.
+    alignas(64) double first_arg_[L], second_arg_[L], first_term_[L], second_term_[L], sum_[L], log_sum_[L];
+};
+
+// One row of L pairs, interleaved (see RowProblem).
+template <class Ops, std::size_t L>
+void soft_row(const RowProblem& p) {
+    using V = typename Ops::V;
+    using Column = SoftColumn<Ops, L>;
+    constexpr std::size_t W = Column::W, Vectors = Column::Vectors;
+    Column column(p.smoothing);
+    for (std::size_t j = 1; j <= p.m; ++j) {
+        V up[Vectors], diag[Vectors], left[Vectors], cost[Vectors], out[Vectors];
+        for (std::size_t v = 0; v < Vectors; ++v) {
+            up[v] = Ops::loadu(p.above + j * L + v * W);
+            diag[v] = Ops::loadu(p.above + (j - 1) * L + v * W);
+            left[v] = Ops::loadu(p.row + (j - 1) * L + v * W);
+            cost[v] = Ops::loadu(p.cost + (j - 1) * L + v * W);
+        }
+        if (const unsigned irregular = column.compute(up, diag, left, cost, out); irregular != 0) [[unlikely]]
+            column.patch(irregular, up, diag, left, cost, out);
+        for (std::size_t v = 0; v < Vectors; ++v) Ops::storeu(p.row + j * L + v * W, out[v]);
+    }
+}
+
+// L consecutive rows of one pair (see StripProblem): in step t, lane w computes column t - w of
+// its row, so the lanes' upper neighbours are the previous steps' results moved up one lane, and
+// lane 0's come from the row above the strip.
+template <class Ops, std::size_t L>
+void soft_strip(const StripProblem& p) {
+    using V = typename Ops::V;
+    using Column = SoftColumn<Ops, L>;
+    constexpr std::size_t W = Column::W, Vectors = Column::Vectors;
+    constexpr double inf = __builtin_inf();
+    Column column(p.smoothing);
+    const std::size_t m = p.m;
+    V prev[Vectors], prev2[Vectors], lane_index[Vectors];  // results of steps t - 1 and t - 2
+    for (std::size_t v = 0; v < Vectors; ++v) {
+        prev[v] = prev2[v] = Ops::broadcast(inf);  // column 0 and before: the boundary
+        lane_index[v] = Ops::iota(static_cast<double>(v * W));
+    }
+    for (std::size_t t = 1; t <= m + L - 1; ++t) {
+        V up[Vectors], diag[Vectors], cost[Vectors], out[Vectors];
+        V carry_up = Ops::broadcast(t <= m ? p.above[t] : inf);
+        V carry_diag = Ops::broadcast(t - 1 <= m ? p.above[t - 1] : inf);
+        for (std::size_t v = 0; v < Vectors; ++v) {
+            up[v] = Ops::shift_in(prev[v], carry_up);
+            diag[v] = Ops::shift_in(prev2[v], carry_diag);
+            carry_up = prev[v], carry_diag = prev2[v];
+            cost[v] = Ops::loadu(p.cost + t * L + v * W);
+        }
+        unsigned irregular = column.compute(up, diag, prev, cost, out);
+        // Lanes w with 1 <= t - w <= m hold cells; the others run on whatever they are given
+        // and are set aside: before their row starts they hold its boundary, +inf, and past its
+        // end nothing reads them except lanes past their own end.
+        const std::size_t first_live = t > m ? t - m : 0, end_live = t < L ? t : L;
+        irregular &= ((1u << end_live) - 1u) & ~((1u << first_live) - 1u);
+        if (irregular != 0) [[unlikely]]
+            column.patch(irregular, up, diag, prev, cost, out);
+        if (t < L) {
+            const V started = Ops::broadcast(static_cast<double>(t));
+            for (std::size_t v = 0; v < Vectors; ++v)
+                out[v] = Ops::blend(Ops::lt(lane_index[v], started), out[v], Ops::broadcast(inf));
+        } else {
+            p.below[t - (L - 1)] = Ops::last_lane(out[Vectors - 1]);
+        }
+        for (std::size_t v = 0; v < Vectors; ++v) prev2[v] = prev[v], prev[v] = out[v];
+    }
+}
+
+}  // namespace soft_dtw_cells

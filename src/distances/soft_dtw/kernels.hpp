@@ -1,0 +1,58 @@
+// The soft-DTW kernels' plain data and their row in the kernel table; only types and
+// declarations, as for every kernel compiled once per instruction set.
+#pragma once
+
+#include <cstddef>
+
+#include "libm_entry.hpp"
+
+namespace rc::distances::soft_dtw {
+
+// What every cell of one call shares. min_term_is_one: gamma is finite and non-zero, so that
+// (mu - v) / gamma is exactly ±0 whenever v == mu and mu is finite, and exp(±0) = 1; otherwise
+// every cell is computed literally.
+struct Smoothing {
+    double gamma;
+    bool min_term_is_one;
+    const LibmEntry* libm;
+};
+
+// One row i of the accumulated matrices of several pairs (the kernel's width) that share a row
+// of x. Arrays are interleaved: element [j] of pair k is at j * width + k.
+struct RowProblem {
+    const double* above;  // R[i - 1][0..m]
+    double* row;          // R[i][0..m]; entries [0] of every pair are already set
+    const double* cost;   // cost[j - 1] is the squared distance of the cell in column j
+    std::size_t m;
+    Smoothing smoothing;
+};
+
+// Rows i0 + 1 .. i0 + width of the accumulated matrix of one pair, one row per lane.
+struct StripProblem {
+    const double* above;  // R[i0][0..m]
+    double* below;        // receives R[i0 + width][1..m]
+    const double* cost;   // skewed: cost[t * width + w] is the cost of row w's cell in column t - w
+                          // for t - w in [1, m]; (m + width) * width entries, the rest any value
+    std::size_t m;        // at least 1
+    Smoothing smoothing;
+};
+
+using RowKernel = void (*)(const RowProblem&);
+using StripKernel = void (*)(const StripProblem&);
+
+// The more independent exp and log calls a step holds, the more the processor overlaps, so wide
+// groups come first: widths in vector lanes, then one lane per cell for what is left.
+inline constexpr std::size_t kWidths[] = {16, 8, 4, 3, 2, 1};
+inline constexpr std::size_t kWidthCount = sizeof kWidths / sizeof kWidths[0];
+inline constexpr std::size_t kWidest = kWidths[0];
+
+struct Kernels {
+    RowKernel rows[kWidthCount];  // by the width at the same index
+    StripKernel strips[kWidthCount];
+};
+
+// The cell by the literal three-term formula, for a lane whose minimum is not finite or whose
+// gamma does not let the minimum's term be 1. Compiled once, for the baseline.
+double literal_cell(double up, double diag, double left, double cost, double gamma, const LibmEntry& libm) noexcept;
+
+}  // namespace rc::distances::soft_dtw

@@ -1,0 +1,40 @@
+// Reads the switches of environment.hpp.
+#include "environment.hpp"
+
+#include <cstdlib>
+
+#include "interface_names.hpp"
+
+namespace rc::environment {
+namespace {
+
+std::string_view read(const char* name) noexcept {
+    const char* text = std::getenv(name);
+    return text == nullptr ? std::string_view{} : std::string_view(text);
+}
+
+}  // namespace
+
+std::string_view simd_target() noexcept {
+    static const std::string_view value = read(names::kSimdVariable);
+    return value;
+}
+
+bool public_libm() noexcept {
+    static const bool value = read(names::kLibmVariable) == names::kPublicLibm;
+    return value;
+}
+
+std::string_view failing_allocations() noexcept {
+    static const std::string_view value = read(names::kFailAllocVariable);
+    return value;
+}
+
+std::string_view failing_thread_start() noexcept {
+    static const std::string_view value = read(names::kFailThreadStartVariable);
+    return value;
+}
+
+bool classic_nds() noexcept { return read(names::kNdsVariable) == names::kClassicNds; }
+
+}  // namespace rc::environment

@@ -1,0 +1,25 @@
+// The environment variables that switch the module's paths for tests and benchmarks, each read
+// in this one place.
+#pragma once
+
+#include <string_view>
+
+namespace rc::environment {
+
+// RC_SIMD: the instruction-set target to use ("baseline", "avx2", "avx512"; "scalar" is the old
+// name of "baseline"), empty when unset. Read once per process.
+std::string_view simd_target() noexcept;
+
+// RC_LIBM=public: the kernels call the C library's public exp and log. Read once per process.
+bool public_libm() noexcept;
+
+// RC_NDS=classic: non-dominated sorting always takes the classic path. Read on every call, so
+// that a test can switch it within one process.
+bool classic_nds() noexcept;
+
+// RC_FAIL_ALLOC and RC_FAIL_THREAD_START: the failure switches of fault_injection.hpp, as
+// written, empty when unset. Read once per process.
+std::string_view failing_allocations() noexcept;
+std::string_view failing_thread_start() noexcept;
+
+}  // namespace rc::environment

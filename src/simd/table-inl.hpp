@@ -1,0 +1,40 @@
+// One target's kernel table, from the shared kernel templates instantiated with the target's ops.
+// Included once by each target file, inside the target's namespace and after the kernels'
+// *-inl.hpp, where the target names:
+//   Wide           its widest ops, for kernels bound by arithmetic;
+//   CallBound      the ops for kernels bound by C library calls, where wider vectors gain nothing
+//                  (at most 4 lanes: the widths below are multiples of it);
+//   kTarget        its name;
+//   kDtwRows       rows of x per DTW lane strip, 0 to run DTW pairs one at a time;
+//   manhattan_sum  its Manhattan lane kernel, or nullptr.
+// (no include guard, no includes)
+
+template <std::size_t Vectors>
+constexpr rc::distances::dtw::LaneKernel dtw_lanes() {
+    if constexpr (kDtwRows == 0)
+        return nullptr;
+    else
+        return dtw_strip::accumulate_any<Wide, Vectors, kDtwRows>;
+}
+
+extern const rc::simd::Kernels kKernels;
+constinit const rc::simd::Kernels kKernels{
+    .target = kTarget,
+    .cost = {cost_rows::from_features<Wide>},
+    .dtw = {rc::simd::baseline::dtw_one_pair, dtw_path::forward_pass_any<Wide>,
+            kDtwRows == 0 ? 0 : Wide::lanes, dtw_lanes<1>(), dtw_lanes<2>()},
+    // By the widths of soft_dtw::kWidths: 16, 8, 4, 3, 2, 1.
+    .soft_dtw = {{soft_dtw_cells::soft_row<CallBound, 16>, soft_dtw_cells::soft_row<CallBound, 8>,
+                  soft_dtw_cells::soft_row<CallBound, 4>, soft_dtw_cells::soft_row<Scalar, 3>,
+                  soft_dtw_cells::soft_row<Scalar, 2>, soft_dtw_cells::soft_row<Scalar, 1>},
+                 {soft_dtw_cells::soft_strip<CallBound, 16>, soft_dtw_cells::soft_strip<CallBound, 8>,
+                  soft_dtw_cells::soft_strip<CallBound, 4>, soft_dtw_cells::soft_strip<Scalar, 3>,
+                  soft_dtw_cells::soft_strip<Scalar, 2>, soft_dtw_cells::soft_strip<Scalar, 1>}},
+    // By the widths of global_alignment::kWidths: 8, 4, 1.
+    .gak = {{gak_strips::strip<CallBound, 8, false>, gak_strips::strip<Scalar, 4, false>,
+             gak_strips::strip<Scalar, 1, false>},
+            {gak_strips::strip<CallBound, 8, true>, gak_strips::strip<Scalar, 4, true>,
+             gak_strips::strip<Scalar, 1, true>}},
+    .manhattan = {manhattan_sum},
+    .niching = {niching_search::nearest_in_lanes<Wide>},
+};

@@ -1,0 +1,34 @@
+// The kernel table for AVX2: every shared kernel template instantiated in rc::simd::avx2, so that
+// no instantiation compiled with these instructions can be merged with a baseline one.
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+
+#include "simd/kernels.hpp"
+
+namespace rc::simd::avx2 {
+
+#include "simd/ops_scalar.hpp"
+#include "simd/ops_avx2.hpp"
+#include "simd/calls-inl.hpp"
+#include "distances/cost/rows-inl.hpp"
+#include "distances/dtw/strip-inl.hpp"
+#include "distances/dtw/path-inl.hpp"
+#include "distances/soft_dtw/cells-inl.hpp"
+#include "distances/gak/strip-inl.hpp"
+#include "distances/manhattan/lanes-inl.hpp"
+#include "algorithm/niching_search-inl.hpp"
+
+using Wide = Avx2;
+using CallBound = Avx2;
+constexpr const char* kTarget = "avx2";
+// Two rows of x at a time: with two vectors of pairs that is 8 accumulators of the 16 registers.
+constexpr std::size_t kDtwRows = 2;
+constexpr auto manhattan_sum = manhattan_lanes::sum_lanes<Avx2, 2>;
+
+#include "simd/table-inl.hpp"
+
+}  // namespace rc::simd::avx2

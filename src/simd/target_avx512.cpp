@@ -1,0 +1,43 @@
+// The kernel table for AVX-512 (F, DQ, VL, BW): every shared kernel template instantiated in
+// rc::simd::avx512, so that no instantiation compiled with these instructions can be merged with
+// a baseline one. The kernels bound by C library calls keep AVX2's four lanes.
+
+// GCC 12 reports the deliberately undefined pass-through operand inside its own AVX-512
+// intrinsics (_mm512_undefined_pd) as uninitialised when building with sanitizers.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+
+#include "simd/kernels.hpp"
+
+namespace rc::simd::avx512 {
+
+#include "simd/ops_scalar.hpp"
+#include "simd/ops_avx2.hpp"
+#include "simd/ops_avx512.hpp"
+#include "simd/calls-inl.hpp"
+#include "distances/cost/rows-inl.hpp"
+#include "distances/dtw/strip-inl.hpp"
+#include "distances/dtw/path-inl.hpp"
+#include "distances/soft_dtw/cells-inl.hpp"
+#include "distances/gak/strip-inl.hpp"
+#include "distances/manhattan/lanes-inl.hpp"
+#include "algorithm/niching_search-inl.hpp"
+
+using Wide = Avx512;
+using CallBound = Avx2;
+constexpr const char* kTarget = "avx512";
+// Four rows of x at a time: with two vectors of pairs that is 16 accumulators of the 32 registers.
+constexpr std::size_t kDtwRows = 4;
+// One group of eight: more concurrent streams make the series collide in the L1 cache when their
+// distance is a multiple of 4 KiB, as it often is. Strided blocks take AVX2's gathers.
+constexpr auto manhattan_sum = manhattan_lanes::sum_lanes_wide_then_narrow<Avx512, 1, Avx2, 2>;
+
+#include "simd/table-inl.hpp"
+
+}  // namespace rc::simd::avx512
