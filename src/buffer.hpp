@@ -8,6 +8,7 @@
 #include <new>
 #include <utility>
 
+#include "fault_injection.hpp"
 #include "kernel_failure.hpp"
 
 namespace rc {
@@ -54,7 +55,7 @@ public:
     static Buffer uninitialized(std::size_t n) {
         const std::size_t bytes = allocatable_bytes(n, sizeof(T));
         // Never zero bytes: NumPy needs a real address even for an empty array.
-        void* p = std::malloc(bytes == 0 ? 1 : bytes);
+        void* p = fault::allocation_fails() ? nullptr : std::malloc(bytes == 0 ? 1 : bytes);
         if (p == nullptr) throw std::bad_alloc();
         advise_huge_pages(p, bytes);
         Buffer b;

@@ -25,6 +25,16 @@ bool public_libm() noexcept {
     return value;
 }
 
+std::string_view failing_allocations() noexcept {
+    static const std::string_view value = read(names::kFailAllocVariable);
+    return value;
+}
+
+std::string_view failing_thread_start() noexcept {
+    static const std::string_view value = read(names::kFailThreadStartVariable);
+    return value;
+}
+
 std::string_view nds_method() noexcept { return read(names::kNdsVariable); }
 
 }  // namespace rc::environment

@@ -18,4 +18,9 @@ bool public_libm() noexcept;
 // compare the methods on the same inputs within one process.
 std::string_view nds_method() noexcept;
 
+// RC_FAIL_ALLOC and RC_FAIL_THREAD_START: the failure switches of fault_injection.hpp, as
+// written, empty when unset. Read once per process.
+std::string_view failing_allocations() noexcept;
+std::string_view failing_thread_start() noexcept;
+
 }  // namespace rc::environment

@@ -31,6 +31,10 @@ inline constexpr char kPublicLibm[] = "public";
 inline constexpr char kNdsVariable[] = "RC_NDS";
 inline constexpr char kClassicNds[] = "classic";
 
+inline constexpr char kFailAllocVariable[] = "RC_FAIL_ALLOC";
+inline constexpr char kFailAllocSweep[] = "sweep";
+inline constexpr char kFailThreadStartVariable[] = "RC_FAIL_THREAD_START";
+
 inline constexpr char kThreadsVariable[] = "RAYON_NUM_THREADS";
 inline constexpr char kCpusVariable[] = "RAYON_RS_NUM_CPUS";
 

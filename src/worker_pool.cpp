@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "cpu_count.hpp"
+#include "fault_injection.hpp"
 
 namespace rc::pool {
 namespace {
@@ -56,7 +57,22 @@ class Pool {
 public:
     explicit Pool(std::size_t count) : count_(count) {
         threads_.reserve(count);
-        for (std::size_t i = 0; i < count; ++i) threads_.emplace_back([this] { work(); });
+        try {
+            for (std::size_t i = 0; i < count; ++i) {
+                fault::check_thread_start();
+                threads_.emplace_back([this] { work(); });
+            }
+        } catch (...) {
+            // The workers started so far wait on this pool, which is about to go away: they
+            // must end before it does (a joinable std::thread destroyed would end the process).
+            {
+                std::lock_guard lock(mutex_);
+                abandoned_ = true;
+            }
+            work_available_.notify_all();
+            for (auto& t : threads_) t.join();
+            throw;
+        }
         // The workers run until the process ends; nothing joins them.
         for (auto& t : threads_) t.detach();
     }
@@ -91,7 +107,8 @@ private:
     void work() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            work_available_.wait(lock, [&] { return !jobs_.empty(); });
+            work_available_.wait(lock, [&] { return abandoned_ || !jobs_.empty(); });
+            if (abandoned_) return;
             Job& job = *jobs_.front();
             ++job.active;
             lock.unlock();
@@ -122,6 +139,7 @@ private:
     std::mutex mutex_;
     std::condition_variable work_available_;
     std::deque<Job*> jobs_;
+    bool abandoned_ = false;  // creation failed: the workers already started return
 };
 
 // The pool is created on first use. A forked child has none of the parent's threads, so the
@@ -141,8 +159,12 @@ void after_fork_in_child() {
 
 Pool& global_pool() {
     if (Pool* p = g_pool.load(std::memory_order_acquire)) return *p;
+    // Without the handlers a forked child would keep a pool whose threads it does not have and
+    // wait for them forever, so a failed registration (it allocates) fails the call and the
+    // next call tries again.
     std::call_once(g_atfork_registered, [] {
-        pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
+        if (fault::allocation_fails() || pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child) != 0)
+            throw std::bad_alloc();
     });
     std::lock_guard lock(g_creation_mutex);
     if (Pool* p = g_pool.load(std::memory_order_relaxed)) return *p;

@@ -2,6 +2,7 @@
 // argument into the plain value its kernel takes.
 #include "binding/arguments.hpp"
 
+#include <new>
 #include <string>
 
 #include "binding/numpy_api.hpp"
@@ -19,10 +20,9 @@ namespace {
                  given, given == 1 ? "was" : "were");
 }
 
-[[gnu::cold]] void raise_missing(const Signature& sig, PyObject* const* slots) {
+// The quoted names of the parameters not given: "'a'", "'a' and 'b'", "'a', 'b', and 'c'".
+std::string missing_list(const Signature& sig, PyObject* const* slots, std::size_t missing) {
     std::string list;
-    std::size_t missing = 0;
-    for (std::size_t i = 0; i < sig.count; ++i) missing += slots[i] == nullptr;
     std::size_t listed = 0;
     for (std::size_t i = 0; i < sig.count; ++i) {
         if (slots[i] != nullptr) continue;
@@ -36,8 +36,20 @@ namespace {
         list += "'";
         ++listed;
     }
-    PyErr_Format(PyExc_TypeError, names::kMissingPositional, sig.name, missing,
-                 missing == 1 ? "argument" : "arguments", list.c_str());
+    return list;
+}
+
+[[gnu::cold]] void raise_missing(const Signature& sig, PyObject* const* slots) noexcept {
+    std::size_t missing = 0;
+    for (std::size_t i = 0; i < sig.count; ++i) missing += slots[i] == nullptr;
+    // Matching runs where no C++ exception may escape: a list that cannot be built is
+    // reported as the MemoryError it is.
+    try {
+        PyErr_Format(PyExc_TypeError, names::kMissingPositional, sig.name, missing,
+                     missing == 1 ? "argument" : "arguments", missing_list(sig, slots, missing).c_str());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
 }
 
 [[gnu::cold]] void raise_not_ndarray(PyObject* obj, bool is_ndarray) {

@@ -15,6 +15,7 @@
 #include "binding/arguments.hpp"
 #include "binding/errors.hpp"
 #include "binding/results.hpp"
+#include "fault_injection.hpp"
 #include "worker_pool.hpp"
 
 namespace rc {
@@ -87,6 +88,7 @@ template <auto Impl, class Text>
 PyObject* vectorcall_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     constexpr std::size_t arity = FunctionTraits<decltype(Impl)>::arity;
     static constexpr Signature sig{Text::name, Text::params, arity};
+    fault::CallScope call_scope;
     PyObject* slots[arity > 0 ? arity : 1];
     if (!match_arguments(sig, args, nargs, kwnames, slots)) return nullptr;
     return call_converted<Impl, Text>(sig, slots, std::make_index_sequence<arity>{});
