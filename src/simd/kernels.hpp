@@ -1,6 +1,7 @@
 // The table of vectorised kernels: one row per measure, one table per instruction set
 // (target_*.cpp, all filled by table-inl.hpp), the process's chosen by dispatch.cpp. Adding a
-// vector kernel is a template in the measure's *-inl.hpp and a row here and in table-inl.hpp.
+// vector kernel is a template in the measure's *-inl.hpp, listed in kernels-inl.hpp, and a row
+// here and in table-inl.hpp.
 #pragma once
 
 #include "algorithm/nds_front_scan.hpp"

@@ -24,16 +24,7 @@ namespace rc::simd::avx512 {
 #include "simd/ops_scalar.hpp"
 #include "simd/ops_avx2.hpp"
 #include "simd/ops_avx512.hpp"
-#include "simd/calls-inl.hpp"
-#include "simd/exp-inl.hpp"
-#include "distances/cost/rows-inl.hpp"
-#include "distances/dtw/strip-inl.hpp"
-#include "distances/dtw/path-inl.hpp"
-#include "distances/soft_dtw/cells-inl.hpp"
-#include "distances/gak/strip-inl.hpp"
-#include "distances/manhattan/lanes-inl.hpp"
-#include "algorithm/niching_search-inl.hpp"
-#include "algorithm/nds_front_scan-inl.hpp"
+#include "simd/kernels-inl.hpp"
 
 using Wide = Avx512;
 using ExpBound = Avx512;

@@ -21,16 +21,7 @@ namespace rc::simd::baseline {
 #if defined(__SSE2__)
 #include "simd/ops_baseline.hpp"
 #endif
-#include "simd/calls-inl.hpp"
-#include "simd/exp-inl.hpp"
-#include "distances/cost/rows-inl.hpp"
-#include "distances/dtw/strip-inl.hpp"
-#include "distances/dtw/path-inl.hpp"
-#include "distances/soft_dtw/cells-inl.hpp"
-#include "distances/gak/strip-inl.hpp"
-#include "distances/manhattan/lanes-inl.hpp"
-#include "algorithm/niching_search-inl.hpp"
-#include "algorithm/nds_front_scan-inl.hpp"
+#include "simd/kernels-inl.hpp"
 
 #if defined(__SSE2__)
 using Wide = Baseline;
