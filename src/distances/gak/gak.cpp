@@ -96,16 +96,24 @@ struct SweepRows {
 
     // The exp arguments -cost / denom of the strip of L rows first.. of x against the first m
     // steps of `other` (the series last handed to keep_features), skewed into `cells` (see
-    // gak/kernels.hpp), -inf outside the cells.
+    // gak/kernels.hpp), -inf outside the cells. With `divided` false the cells hold -cost only,
+    // the division left to the strip's lanes (a scalar division per cell costs more than the
+    // rest of its argument).
     void strip_arguments(const Series& x, std::size_t first, std::size_t L, const Series& other, std::size_t m,
-                         double denom, double* cells) noexcept {
-        std::fill(cells, cells + (m + L) * L, -std::numeric_limits<double>::infinity());
+                         double denom, bool divided, double* cells) noexcept {
+        constexpr double outside = -std::numeric_limits<double>::infinity();
         for (std::size_t w = 0; w < L; ++w) {
+            // Row w's cells are entries t = w + 1 .. m + w; only the others are set to -inf.
+            for (std::size_t t = 0; t <= w; ++t) cells[t * L + w] = outside;
+            for (std::size_t t = m + w + 1; t < m + L; ++t) cells[t * L + w] = outside;
             if (features != nullptr)
                 costs_from_features(x, first + w, features, other.extent(0), 1, m, costs);
             else
                 row_costs(x, first + w, other, costs, 1, m);
-            for (std::size_t j = 0; j < m; ++j) cells[(j + 1 + w) * L + w] = -costs[j] / denom;
+            if (divided)
+                for (std::size_t j = 0; j < m; ++j) cells[(j + 1 + w) * L + w] = -costs[j] / denom;
+            else
+                for (std::size_t j = 0; j < m; ++j) cells[(j + 1 + w) * L + w] = -costs[j];
         }
     }
 
@@ -141,22 +149,26 @@ double sweep_strips(const Series& x, const Series& y, const KernelRule& rule, Sw
         double* current = sweep.strips[0];
         double* next = sweep.strips[1];
         if (rule.exp_lanes != nullptr) {
-            // The strip takes the exp of its cells' arguments in its lanes.
+            // The strip divides its cells' -cost by denom and takes the exp in its lanes. Only
+            // for an ordinary denom: -inf / inf outside the cells would be NaN, not -inf, so an
+            // infinite (or NaN) one is divided out here and the lanes divide by 1, exactly.
+            const bool lanes_divide = std::isfinite(rule.denom) && rule.denom > 0.0;
             for (std::size_t s = 0; s < strips; ++s, i += L) {
                 const std::size_t m = width_of(i, L);
-                sweep.strip_arguments(x, i, L, y, m, rule.denom, current);
+                sweep.strip_arguments(x, i, L, y, m, rule.denom, !lanes_divide, current);
                 sweep.rows[1][0] = 0.0;
-                strip({sweep.rows[0], sweep.rows[1], current, nullptr, m, i, &rule.libm, rule.exp_variant});
+                strip({sweep.rows[0], sweep.rows[1], current, nullptr, m, i, &rule.libm, rule.exp_variant,
+                       lanes_divide ? rule.denom : 1.0});
                 std::swap(sweep.rows[0], sweep.rows[1]);
             }
             continue;
         }
-        sweep.strip_arguments(x, i, L, y, width_of(i, L), rule.denom, current);
+        sweep.strip_arguments(x, i, L, y, width_of(i, L), rule.denom, true, current);
         for (std::size_t k = 0; k < (width_of(i, L) + L) * L; ++k) current[k] = rule.libm.exp_or_zero(current[k]);
         for (std::size_t s = 0; s < strips; ++s, i += L) {
             const bool more = s + 1 < strips;
             const std::size_t m = width_of(i, L);
-            if (more) sweep.strip_arguments(x, i + L, L, y, width_of(i + L, L), rule.denom, next);
+            if (more) sweep.strip_arguments(x, i + L, L, y, width_of(i + L, L), rule.denom, true, next);
             sweep.rows[1][0] = 0.0;
             strip({sweep.rows[0], sweep.rows[1], current, more ? next : nullptr, m, i, &rule.libm});
             std::swap(sweep.rows[0], sweep.rows[1]);
