@@ -113,11 +113,21 @@ struct SweepRows {
             if (divided)
                 for (std::size_t j = 0; j < m; ++j) cells[(j + 1 + w) * L + w] = -costs[j] / denom;
             else
-                for (std::size_t j = 0; j < m; ++j) cells[(j + 1 + w) * L + w] = -costs[j];
+                skew_negated(costs, m, L, cells + (1 + w) * L + w);
         }
     }
 
 private:
+    // to[j * stride] = -from[j] for j < count, four to a loop step: the strided stores are the
+    // whole work of the loop, and its own bookkeeping per element would cost as much again.
+    static void skew_negated(const double* from, std::size_t count, std::size_t stride, double* to) noexcept {
+        std::size_t j = 0;
+        for (; j + 4 <= count; j += 4, to += 4 * stride) {
+            to[0] = -from[j], to[stride] = -from[j + 1];
+            to[2 * stride] = -from[j + 2], to[3 * stride] = -from[j + 3];
+        }
+        for (; j < count; ++j, to += stride) to[0] = -from[j];
+    }
     static std::size_t strip_size(std::size_t columns) noexcept {
         return (columns + kWidest) * kWidest;  // columns is a held size: no overflow
     }
