@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -36,6 +38,15 @@ inline double kernel_denominator(double sigma) noexcept { return (sigma + sigma)
 simd::ExpArray lane_exp() noexcept {
     const simd::ExpVariant variant = simd::kernel_exp_variant();
     return variant == simd::ExpVariant::library ? nullptr : simd::exp_arrays()->of(variant);
+}
+
+// 1 / d when it is exact, for d a positive normal power of two 2^k (then 2^-k, a subnormal for
+// k = 1023, is a double too); else 0. x * (1 / d) then rounds the exact value of x / d.
+inline double exact_reciprocal(double d) noexcept {
+    const auto bits = std::bit_cast<std::uint64_t>(d);
+    const auto exponent = bits >> 52;  // the sign bit included: negative d is left out
+    const bool power_of_two = (bits & ((std::uint64_t{1} << 52) - 1)) == 0 && exponent != 0 && exponent < 0x7ff;
+    return power_of_two ? 1.0 / d : 0.0;
 }
 
 // What the sweeps of one call share.
@@ -163,12 +174,13 @@ double sweep_strips(const Series& x, const Series& y, const KernelRule& rule, Sw
             // for an ordinary denom: -inf / inf outside the cells would be NaN, not -inf, so an
             // infinite (or NaN) one is divided out here and the lanes divide by 1, exactly.
             const bool lanes_divide = std::isfinite(rule.denom) && rule.denom > 0.0;
+            const double divisor = lanes_divide ? rule.denom : 1.0;
             for (std::size_t s = 0; s < strips; ++s, i += L) {
                 const std::size_t m = width_of(i, L);
                 sweep.strip_arguments(x, i, L, y, m, rule.denom, !lanes_divide, current);
                 sweep.rows[1][0] = 0.0;
-                strip({sweep.rows[0], sweep.rows[1], current, nullptr, m, i, &rule.libm, rule.exp_variant,
-                       lanes_divide ? rule.denom : 1.0});
+                strip({sweep.rows[0], sweep.rows[1], current, nullptr, m, i, &rule.libm, rule.exp_variant, divisor,
+                       exact_reciprocal(divisor)});
                 std::swap(sweep.rows[0], sweep.rows[1]);
             }
             continue;
