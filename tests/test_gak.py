@@ -26,6 +26,10 @@ OUT_OF_BOUNDS = "^ndarray: index out of bounds$"
 sigmas = st.one_of(
     st.floats(0.05, 20.0),
     st.sampled_from([0.0, -0.0, -1.0, -2.5, math.inf, -math.inf, math.nan, 1e200, 1e-200, 5e-324]),
+    # 2 * sigma^2 a power of two, whose division the lanes may take as a multiplication by the
+    # reciprocal: ordinary ones, the top of the range (reciprocal the subnormal 2^-1023), the
+    # bottom of the normal range and a subnormal one.
+    st.sampled_from([1.0, 4.0, 0.5, 2.0**511, 2.0**-511, 2.0**-512]),
 )
 ONE_APART = (1.0 / (2.0 - math.exp(-0.5))) * math.exp(-0.5)  # the reciprocal first, then the product
 TWO_ZEROS = np.zeros((2, 1))
@@ -136,7 +140,7 @@ def test_cdist_results_do_not_depend_on_worker_count():
 # Series long enough for several strips and blocks of rows swept together (also of the
 # self-similarity triangles), with bandwidths whose kernels round to zero, overflowing sums, and
 # NaN and infinite features in some series.
-PATH_SIGMAS = (1.3, 0.05, 7.0, -2.0)
+PATH_SIGMAS = (1.3, 0.05, 7.0, -2.0, 4.0, 0.25)
 
 
 def path_sets():

@@ -16,6 +16,10 @@ OUT_OF_BOUNDS = "^ndarray: index out of bounds$"
 gammas = st.one_of(
     st.floats(0.01, 10.0),
     st.sampled_from([0.0, -0.0, -1.0, -0.3, math.inf, -math.inf, math.nan, 1e308, 5e-324, 1e-300]),
+    # Powers of two, whose division the lanes may take as a multiplication by the reciprocal: the
+    # extremes of the normal range (reciprocals 2^1022 and the subnormal 2^-1023), a subnormal
+    # and a negative one.
+    st.sampled_from([1.0, 0.5, 4.0, 2.0**-1022, 2.0**1023, 2.0**-1023, -2.0]),
 )
 
 
@@ -88,7 +92,7 @@ def test_cdist_empty_sets(nx, ny):
 
 # Sets wide enough for full SIMD groups and a remainder, with smoothing values whose terms
 # underflow to zero (small gamma) and with NaN and infinite features in some series.
-PATH_GAMMAS = (0.7, 0.01, 1e-3, -0.4, 0.0)
+PATH_GAMMAS = (0.7, 0.01, 1e-3, -0.4, 0.0, 1.0, 0.125)
 
 
 def path_sets():

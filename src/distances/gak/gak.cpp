@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -36,6 +38,15 @@ inline double kernel_denominator(double sigma) noexcept { return (sigma + sigma)
 simd::ExpArray lane_exp() noexcept {
     const simd::ExpVariant variant = simd::kernel_exp_variant();
     return variant == simd::ExpVariant::library ? nullptr : simd::exp_arrays()->of(variant);
+}
+
+// 1 / d when it is exact, for d a positive normal power of two 2^k (then 2^-k, a subnormal for
+// k = 1023, is a double too); else 0. x * (1 / d) then rounds the exact value of x / d.
+inline double exact_reciprocal(double d) noexcept {
+    const auto bits = std::bit_cast<std::uint64_t>(d);
+    const auto exponent = bits >> 52;  // the sign bit included: negative d is left out
+    const bool power_of_two = (bits & ((std::uint64_t{1} << 52) - 1)) == 0 && exponent != 0 && exponent < 0x7ff;
+    return power_of_two ? 1.0 / d : 0.0;
 }
 
 // What the sweeps of one call share.
@@ -96,20 +107,38 @@ struct SweepRows {
 
     // The exp arguments -cost / denom of the strip of L rows first.. of x against the first m
     // steps of `other` (the series last handed to keep_features), skewed into `cells` (see
-    // gak/kernels.hpp), -inf outside the cells.
+    // gak/kernels.hpp), -inf outside the cells. With `divided` false the cells hold -cost only,
+    // the division left to the strip's lanes (a scalar division per cell costs more than the
+    // rest of its argument).
     void strip_arguments(const Series& x, std::size_t first, std::size_t L, const Series& other, std::size_t m,
-                         double denom, double* cells) noexcept {
-        std::fill(cells, cells + (m + L) * L, -std::numeric_limits<double>::infinity());
+                         double denom, bool divided, double* cells) noexcept {
+        constexpr double outside = -std::numeric_limits<double>::infinity();
         for (std::size_t w = 0; w < L; ++w) {
+            // Row w's cells are entries t = w + 1 .. m + w; only the others are set to -inf.
+            for (std::size_t t = 0; t <= w; ++t) cells[t * L + w] = outside;
+            for (std::size_t t = m + w + 1; t < m + L; ++t) cells[t * L + w] = outside;
             if (features != nullptr)
                 costs_from_features(x, first + w, features, other.extent(0), 1, m, costs);
             else
                 row_costs(x, first + w, other, costs, 1, m);
-            for (std::size_t j = 0; j < m; ++j) cells[(j + 1 + w) * L + w] = -costs[j] / denom;
+            if (divided)
+                for (std::size_t j = 0; j < m; ++j) cells[(j + 1 + w) * L + w] = -costs[j] / denom;
+            else
+                skew_negated(costs, m, L, cells + (1 + w) * L + w);
         }
     }
 
 private:
+    // to[j * stride] = -from[j] for j < count, four to a loop step: the strided stores are the
+    // whole work of the loop, and its own bookkeeping per element would cost as much again.
+    static void skew_negated(const double* from, std::size_t count, std::size_t stride, double* to) noexcept {
+        std::size_t j = 0;
+        for (; j + 4 <= count; j += 4, to += 4 * stride) {
+            to[0] = -from[j], to[stride] = -from[j + 1];
+            to[2 * stride] = -from[j + 2], to[3 * stride] = -from[j + 3];
+        }
+        for (; j < count; ++j, to += stride) to[0] = -from[j];
+    }
     static std::size_t strip_size(std::size_t columns) noexcept {
         return (columns + kWidest) * kWidest;  // columns is a held size: no overflow
     }
@@ -141,22 +170,27 @@ double sweep_strips(const Series& x, const Series& y, const KernelRule& rule, Sw
         double* current = sweep.strips[0];
         double* next = sweep.strips[1];
         if (rule.exp_lanes != nullptr) {
-            // The strip takes the exp of its cells' arguments in its lanes.
+            // The strip divides its cells' -cost by denom and takes the exp in its lanes. Only
+            // for an ordinary denom: -inf / inf outside the cells would be NaN, not -inf, so an
+            // infinite (or NaN) one is divided out here and the lanes divide by 1, exactly.
+            const bool lanes_divide = std::isfinite(rule.denom) && rule.denom > 0.0;
+            const double divisor = lanes_divide ? rule.denom : 1.0;
             for (std::size_t s = 0; s < strips; ++s, i += L) {
                 const std::size_t m = width_of(i, L);
-                sweep.strip_arguments(x, i, L, y, m, rule.denom, current);
+                sweep.strip_arguments(x, i, L, y, m, rule.denom, !lanes_divide, current);
                 sweep.rows[1][0] = 0.0;
-                strip({sweep.rows[0], sweep.rows[1], current, nullptr, m, i, &rule.libm, rule.exp_variant});
+                strip({sweep.rows[0], sweep.rows[1], current, nullptr, m, i, &rule.libm, rule.exp_variant, divisor,
+                       exact_reciprocal(divisor)});
                 std::swap(sweep.rows[0], sweep.rows[1]);
             }
             continue;
         }
-        sweep.strip_arguments(x, i, L, y, width_of(i, L), rule.denom, current);
+        sweep.strip_arguments(x, i, L, y, width_of(i, L), rule.denom, true, current);
         for (std::size_t k = 0; k < (width_of(i, L) + L) * L; ++k) current[k] = rule.libm.exp_or_zero(current[k]);
         for (std::size_t s = 0; s < strips; ++s, i += L) {
             const bool more = s + 1 < strips;
             const std::size_t m = width_of(i, L);
-            if (more) sweep.strip_arguments(x, i + L, L, y, width_of(i + L, L), rule.denom, next);
+            if (more) sweep.strip_arguments(x, i + L, L, y, width_of(i + L, L), rule.denom, true, next);
             sweep.rows[1][0] = 0.0;
             strip({sweep.rows[0], sweep.rows[1], current, more ? next : nullptr, m, i, &rule.libm});
             std::swap(sweep.rows[0], sweep.rows[1]);

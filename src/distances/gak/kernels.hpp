@@ -30,6 +30,12 @@ struct StripProblem {
     // library: `exponentials` holds exponentials. Otherwise it holds the arguments -cost / denom
     // (next is null), and the kernel takes their exp itself with the lane exp of this variant.
     simd::ExpVariant exp = simd::ExpVariant::library;
+    // With the lane exp, the cells hold -cost and the kernel divides them by this first (1 when
+    // they are already the arguments); unused with the library's exp.
+    double divisor = 1.0;
+    // 1 / divisor when that is exact (divisor a power of two), the kernel then multiplying by it
+    // instead, which rounds the same exact value; 0 otherwise.
+    double exact_reciprocal = 0.0;
 };
 
 using StripKernel = void (*)(const StripProblem&);

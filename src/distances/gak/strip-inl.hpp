@@ -42,6 +42,8 @@ void strip(const rc::distances::global_alignment::StripProblem& p) {
     const rc::LibmEntry& libm = *p.libm;
     const std::size_t m = p.m;
     const V zero = Ops::broadcast(0.0), one = Ops::broadcast(1.0), two = Ops::broadcast(2.0);
+    const V divisor = Ops::broadcast(p.divisor), reciprocal = Ops::broadcast(p.exact_reciprocal);
+    const bool multiply = p.exact_reciprocal != 0.0;
     V prev[Vectors], prev2[Vectors], lane_index[Vectors];  // results of steps t - 1 and t - 2
     V diagonal_step[Vectors];  // Triangle: lane k reaches its diagonal in step i0 + 1 + 2k
     for (std::size_t v = 0; v < Vectors; ++v) {
@@ -61,7 +63,10 @@ void strip(const rc::distances::global_alignment::StripProblem& p) {
             const V diag = Ops::shift_in(prev2[v], carry_diag);
             carry_up = prev[v], carry_diag = prev2[v];
             // The local kernel (1 / (2 - e)) * e of the cell's exponential.
-            const V e = exponential<Ops>(Ops::loadu(p.exponentials + t * L + v * W), p.exp);
+            V cells = Ops::loadu(p.exponentials + t * L + v * W);
+            if (p.exp != rc::simd::ExpVariant::library)
+                cells = multiply ? Ops::mul(cells, reciprocal) : Ops::div(cells, divisor);
+            const V e = exponential<Ops>(cells, p.exp);
             const V kernel = Ops::mul(Ops::div(one, Ops::sub(two, e)), e);
             out[v] = Ops::mul(Ops::add(Ops::add(prev[v], up), diag), kernel);
         }

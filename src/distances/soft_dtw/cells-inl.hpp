@@ -42,6 +42,7 @@ public:
     explicit SoftColumn(const Smoothing& s)
         : libm_(*s.libm), gamma_(s.gamma), min_term_is_one_(s.min_term_is_one),
           exp_(kLaneExp ? s.exp : rc::simd::ExpVariant::library), g_(Ops::broadcast(s.gamma)),
+          reciprocal_is_exact_(reciprocal_is_exact(s.gamma)), inverse_g_(Ops::broadcast(1.0 / s.gamma)),
           one_(Ops::broadcast(1.0)), negligible_(Ops::broadcast(s.libm->exp_negligible_below)),
           stand_in_(Ops::broadcast(exp_ == rc::simd::ExpVariant::library ? -__builtin_inf()
                                                                            : s.libm->exp_negligible_below)) {}
@@ -68,7 +69,7 @@ public:
             // The two neighbours whose terms are not the minimum's exact 1.
             const V first = Ops::blend(left_is_min[v], m1, other);
             const V second = Ops::blend(left_is_min[v], other, left[v]);
-            const V a_p = Ops::div(Ops::sub(mu[v], first), g_), a_q = Ops::div(Ops::sub(mu[v], second), g_);
+            const V a_p = over_gamma(Ops::sub(mu[v], first)), a_q = over_gamma(Ops::sub(mu[v], second));
             // A term below 2^-54 cannot change (1 + e_p) + e_q: 1 + e_p rounds to 1, and adding
             // e_q to a value of at least 1 moves it by less than half an ulp. Such a term becomes
             // exp(-inf) = 0, which costs no call. In (e_p + e_q) + 1 one term can still round
@@ -123,6 +124,19 @@ public:
     }
 
 private:
+    // Whether 1 / g is exact: g a positive normal power of two, 2^k with |k| <= 1023, whose
+    // reciprocal 2^-k is a double too (2^-1023 a subnormal one).
+    static bool reciprocal_is_exact(double g) {
+        const auto bits = std::bit_cast<std::uint64_t>(g);
+        const auto exponent = bits >> 52;  // the sign bit included: negative g is left out
+        return (bits & ((std::uint64_t{1} << 52) - 1)) == 0 && exponent != 0 && exponent < 0x7ff;
+    }
+
+    // x / g. For a power of two g (gamma = 1 above all) as x * (1 / g): the exact product is
+    // the exact quotient, so both round to the same double, and the division costs several
+    // multiplications.
+    V over_gamma(V x) const { return reciprocal_is_exact_ ? Ops::mul(x, inverse_g_) : Ops::div(x, g_); }
+
     // Ops with 64-bit integer lanes run the lane exp; one-lane Scalar keeps the calls.
     static constexpr bool kLaneExp = requires { typename Ops::I; };
 
@@ -148,7 +162,9 @@ private:
     double gamma_;
     bool min_term_is_one_;
     rc::simd::ExpVariant exp_;
-    V g_, one_, negligible_, stand_in_;
+    V g_;
+    bool reciprocal_is_exact_;
+    V inverse_g_, one_, negligible_, stand_in_;
     // The calls read their arguments from and write their results to these, lane by lane.
     alignas(64) double first_arg_[L], second_arg_[L], first_term_[L], second_term_[L], sum_[L], log_sum_[L];
 };
