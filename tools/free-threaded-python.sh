@@ -10,7 +10,8 @@ variant="" configure_extra=()
 if [ "${1:-}" = "--thread-sanitizer" ]; then variant="-tsan" configure_extra=(--with-thread-sanitizer); fi
 cache="${RC_FT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tsmoo-kernels/python3.13t}$variant"
 interpreter() {
-    if [ -n "$variant" ]; then ls -d "$cache"/src/Python-3.13*/python 2>/dev/null | head -n 1
+    # Before the first build nothing matches: that is an empty answer, not a failure.
+    if [ -n "$variant" ]; then { ls -d "$cache"/src/Python-3.13*/python 2>/dev/null || true; } | head -n 1
     else echo "$cache/prefix/bin/python3.13t"; fi
 }
 python="$(interpreter)"
