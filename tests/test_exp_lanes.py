@@ -112,7 +112,9 @@ def test_an_exp_the_lanes_do_not_reproduce_keeps_the_calls(exp_check):
     # Under a preloaded exp that differs from the library's in the last bit no lane variant
     # agrees, so the module keeps calling exp: its results follow the replacement, bit for bit
     # as the references do through math.exp, which calls the same exp.
-    preload = {"LD_PRELOAD": str(BUILD / "libexp_interposer.so")}
+    # After whatever is preloaded already: a sanitizer runtime must stay first in the list.
+    preloaded = [os.environ.get("LD_PRELOAD"), str(BUILD / "libexp_interposer.so")]
+    preload = {"LD_PRELOAD": " ".join(filter(None, preloaded))}
     chosen, _ = run(exp_check, 0, 1, **preload)
     assert chosen == "library"
     values = float64s_from_script(INTERPOSED_SCRIPT, **preload)
