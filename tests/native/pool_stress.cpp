@@ -62,21 +62,24 @@ struct World {
     std::vector<double> y_values = random_values((kSeries - 1) * kSteps * kFeatures, 2);
     std::vector<double> narrow_values = random_values(2 * kSteps * 1, 3);
     std::vector<double> small_front_values = random_values(300 * kObjectives, 4);   // with a NaN: classic path
-    std::vector<double> large_front_values = random_values(3000 * kObjectives, 5);  // divide and conquer
+    std::vector<double> large_front_values = random_values(3000 * kObjectives, 5);  // staircases; niching
+    // Five objectives and enough points for the front search to run its batches on the pool.
+    static constexpr std::size_t kManyPoints = 6000, kManyObjectives = 5;
+    std::vector<double> many_objective_values = random_values(kManyPoints * kManyObjectives, 7);
     std::vector<double> ref_dir_values = random_values(20 * kObjectives, 6);
     std::vector<double> ideal_values{-1.0, -1.0, -1.0}, nadir_values{1.0, 1.0, 1.0};
 
     SeriesSet x = SeriesSet::row_major(x_values.data(), {kSeries, kSteps, kFeatures});
     SeriesSet y = SeriesSet::row_major(y_values.data(), {kSeries - 1, kSteps, kFeatures});
     SeriesSet narrow = SeriesSet::row_major(narrow_values.data(), {2, kSteps, 1});
-    MatrixView small_front, large_front;
+    MatrixView small_front, large_front, many_objectives;
     MatrixView ref_dirs = MatrixView::row_major(ref_dir_values.data(), {20, kObjectives});
     VectorView ideal = VectorView::row_major(ideal_values.data(), {kObjectives});
     VectorView nadir = VectorView::row_major(nadir_values.data(), {kObjectives});
 
     // [kernel][i * n_y + j], from the single-pair kernels on this thread: no pool involved.
     std::vector<std::vector<double>> pairwise_reference;
-    algorithm::Fronts small_fronts, large_fronts;
+    algorithm::Fronts small_fronts, large_fronts, many_objective_fronts;
     std::vector<std::int64_t> niches;
     std::vector<double> niche_distances;
 
@@ -84,6 +87,7 @@ struct World {
         small_front_values[7] = std::numeric_limits<double>::quiet_NaN();
         small_front = MatrixView::row_major(small_front_values.data(), {300, kObjectives});
         large_front = MatrixView::row_major(large_front_values.data(), {3000, kObjectives});
+        many_objectives = MatrixView::row_major(many_objective_values.data(), {kManyPoints, kManyObjectives});
         const std::function<double(const Series&, const Series&)> pairs[] = {
             [](const Series& a, const Series& b) { return distances::dtw_pair(a, b, 3); },
             [](const Series& a, const Series& b) { return distances::soft_dtw_pair(a, b, 0.5); },
@@ -122,8 +126,10 @@ struct World {
     }
 
     void check_sorting_and_niching() const {
-        check(same_fronts(algorithm::fast_non_dominated_sort_impl(small_front), small_fronts), "fronts (classic) differ");
-        check(same_fronts(algorithm::fast_non_dominated_sort_impl(large_front), large_fronts), "fronts (divide and conquer) differ");
+        check(same_fronts(algorithm::non_dominated_fronts(small_front), small_fronts), "fronts (classic) differ");
+        check(same_fronts(algorithm::non_dominated_fronts(large_front), large_fronts), "fronts (three objectives) differ");
+        check(same_fronts(algorithm::non_dominated_fronts(many_objectives), many_objective_fronts),
+              "fronts (front search) differ");
         auto [n, d] = algorithm::associate_to_niches(large_front, ref_dirs, ideal, nadir);
         check(n.size() == niches.size() && std::memcmp(n.data(), niches.data(), n.bytes()) == 0, "niches differ");
         check(same_bits(d.data(), niche_distances.data(), d.size()), "niche distances differ");
@@ -215,8 +221,9 @@ int main() {
                 world.check_pairwise(t % 4);
             });
     }
-    world.small_fronts = algorithm::fast_non_dominated_sort_impl(world.small_front);
-    world.large_fronts = algorithm::fast_non_dominated_sort_impl(world.large_front);
+    world.small_fronts = algorithm::non_dominated_fronts(world.small_front);
+    world.large_fronts = algorithm::non_dominated_fronts(world.large_front);
+    world.many_objective_fronts = algorithm::non_dominated_fronts(world.many_objectives);
     auto [niches, distances] = algorithm::associate_to_niches(world.large_front, world.ref_dirs, world.ideal, world.nadir);
     world.niches.assign(niches.begin(), niches.end());
     world.niche_distances.assign(distances.begin(), distances.end());
