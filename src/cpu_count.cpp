@@ -13,6 +13,7 @@
 #include <string_view>
 #include <thread>
 
+#include "environment.hpp"
 #include "interface_names.hpp"
 
 namespace rc::pool {
@@ -23,15 +24,7 @@ std::optional<std::size_t> parse_count(const char* text) {
     if (text == nullptr) return std::nullopt;
     std::string_view s(text);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    if (s.empty()) return std::nullopt;
-    std::size_t value = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
-        if (__builtin_mul_overflow(value, std::size_t{10}, &value) ||
-            __builtin_add_overflow(value, static_cast<std::size_t>(c - '0'), &value))
-            return std::nullopt;
-    }
-    return value;
+    return environment::parse_decimal(s);
 }
 
 // CPUs allowed by a cgroup v2 "cpu.max" file ("max 100000" or "quota period").

@@ -35,6 +35,18 @@ std::string_view failing_thread_start() noexcept {
     return value;
 }
 
+std::optional<std::size_t> parse_decimal(std::string_view text) noexcept {
+    if (text.empty()) return std::nullopt;
+    std::size_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        if (__builtin_mul_overflow(value, std::size_t{10}, &value) ||
+            __builtin_add_overflow(value, static_cast<std::size_t>(c - '0'), &value))
+            return std::nullopt;
+    }
+    return value;
+}
+
 std::string_view nds_method() noexcept { return read(names::kNdsVariable); }
 
 }  // namespace rc::environment

@@ -2,6 +2,8 @@
 // in this one place.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace rc::environment {
@@ -22,5 +24,9 @@ std::string_view nds_method() noexcept;
 // written, empty when unset. Read once per process.
 std::string_view failing_allocations() noexcept;
 std::string_view failing_thread_start() noexcept;
+
+// A count written in plain decimal digits that fits a machine word; anything else (empty text,
+// a sign, other characters, overflow) is no count.
+std::optional<std::size_t> parse_decimal(std::string_view text) noexcept;
 
 }  // namespace rc::environment

@@ -21,14 +21,7 @@ namespace {
 
 // A count from 1 written in plain decimal digits; anything else is no count.
 std::optional<std::size_t> parse_ordinal(std::string_view text) noexcept {
-    if (text.empty()) return std::nullopt;
-    std::size_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        if (__builtin_mul_overflow(value, std::size_t{10}, &value) ||
-            __builtin_add_overflow(value, static_cast<std::size_t>(c - '0'), &value))
-            return std::nullopt;
-    }
+    const std::optional<std::size_t> value = environment::parse_decimal(text);
     if (value == 0) return std::nullopt;
     return value;
 }
