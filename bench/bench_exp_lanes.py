@@ -20,8 +20,8 @@ def main():
     args = parser.parse_args()
     output = subprocess.run([str(build()), str(args.count), "5", "timing"], capture_output=True, text=True,
                             check=True).stdout.split("\n")
-    print(f"ns per element (processor time, best of 5 runs of {args.count}); {output[0]}")
-    for line in filter(None, output[1:]):
+    print(f"ns per element (processor time, best of 5 runs of {args.count}); {output[0]}, {output[1]}")
+    for line in filter(None, output[2:]):
         *name, ns = line.split()
         print(f"  {' '.join(name):<16}{float(ns):8.3f}")
 

@@ -143,14 +143,59 @@ simd::ExpVariant agreeing_exp_variant() {
     return simd::ExpVariant::library;
 }
 
+// Arguments on which the library's log must lie inside the bracket: both ends, the centre and
+// an inner point of every subinterval of [1, 4), the neighbours of 1 and of 3, and random sums.
+template <typename Consumer>
+void for_each_log_probe(Consumer&& consume) {
+    for (int j = 0; j < 256; ++j) {
+        const double start = std::ldexp(128.0 + (j % 128), -7 + j / 128), width = std::ldexp(1.0, -7 + j / 128);
+        for (double offset : {0.0, 0.3, 0.5, 1.0}) consume(std::nextafter(start + offset * width, start));
+    }
+    for (int k = 1; k <= 64; ++k) consume(1.0 + k * 0x1p-52);
+    for (int k = 1; k <= 52; ++k) consume(1.0 + std::ldexp(1.0, -k));
+    double below_three = 3.0;
+    for (int k = 0; k < 16; ++k, below_three = std::nextafter(below_three, 0.0)) consume(below_three);
+    consume(std::nextafter(4.0, 0.0));
+    std::uint64_t state = 0x3C6EF372FE94F82Au;
+    for (int k = 0; k < 4096; ++k) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        const double unit = static_cast<double>(state >> 11) * 0x1.0p-53;  // [0, 1)
+        consume(k % 4 == 0 ? 1.0 + unit * 0x1.09p-4 : 1.0 + 2.0 * unit);   // near 1, and anywhere in [1, 3)
+    }
+}
+
+// Whether log lies inside the lane bracket on every probe, fed in chunks.
+bool log_within(simd::LogBracketArray bracket, Unary log) {
+    constexpr std::size_t kChunk = 64;
+    double in[kChunk], lo[kChunk], hi[kChunk];
+    std::size_t held = 0;
+    bool inside = true;
+    auto flush = [&] {
+        bracket(in, lo, hi, held);
+        for (std::size_t k = 0; k < held; ++k) {
+            const double value = log(in[k]);
+            inside = inside && lo[k] <= value && value <= hi[k];
+        }
+        held = 0;
+    };
+    for_each_log_probe([&](double x) {
+        in[held++] = x;
+        if (held == kChunk) flush();
+    });
+    flush();
+    return inside;
+}
+
 LibmEntry resolve() {
-    LibmEntry entry{public_exp, public_log, 0.0, 0.0, simd::ExpVariant::library};
+    LibmEntry entry{public_exp, public_log, 0.0, 0.0, simd::ExpVariant::library, false};
     if (!environment::public_libm()) {  // RC_LIBM=public keeps the public entries, for comparisons
         Unary fast_exp = wrapper_free("__exp_finite");
         Unary fast_log = wrapper_free("__log_finite");
         if (fast_exp != nullptr && fast_log != nullptr && agrees(fast_exp, public_exp) && agrees(fast_log, public_log))
-            entry = {fast_exp, fast_log, 0.0, 0.0, simd::ExpVariant::library};
+            entry = {fast_exp, fast_log, 0.0, 0.0, simd::ExpVariant::library, false};
         entry.exp_variant = agreeing_exp_variant();
+        const simd::LogBracketArray bracket = simd::log_bracket_array();
+        entry.log_bracketed = bracket != nullptr && log_within(bracket, entry.log) && log_within(bracket, public_log);
     }
     entry.exp_zero_below = zero_bound(entry.exp);
     entry.exp_negligible_below = negligible_bound(entry.exp);

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "simd/exp.hpp"
+#include "simd/log_bracket.hpp"
 
 namespace rc {
 
@@ -31,6 +32,11 @@ struct LibmEntry {
     // entry, both special ranges, subnormal results, signed zeros, infinities, NaN and a few
     // thousand ordinary arguments), or library when neither does or RC_LIBM=public.
     simd::ExpVariant exp_variant;
+    // Whether this library's log lies inside the lane bracket (simd/log_bracket.hpp) on every
+    // probe argument (both ends and the centre of each subinterval, the neighbours of 1, a few
+    // thousand ordinary sums), so that kernels may settle a result from the bracket without the
+    // call; false when it does not or RC_LIBM=public.
+    bool log_bracketed;
 
     // exp(x), without the call when the result is known to be +0.
     double exp_or_zero(double x) const noexcept { return x < exp_zero_below ? 0.0 : exp(x); }

@@ -38,21 +38,23 @@ def exp_check():
         pytest.skip("cmake and ninja from the test environment are needed to build exp_check")
     subprocess.run([cmake, "-S", str(ROOT), "-B", str(BUILD), "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}",
                     f"-DPython_EXECUTABLE={sys.executable}"], check=True, capture_output=True)
-    subprocess.run([cmake, "--build", str(BUILD), "--target", "exp_check", "exp_interposer"], check=True,
-                   capture_output=True)
+    subprocess.run([cmake, "--build", str(BUILD), "--target", "exp_check", "exp_interposer", "log_interposer"],
+                   check=True, capture_output=True)
     return BUILD / "exp_check"
 
 
 def run(program, count, seed, **env):
-    """The variant the module chooses and {(target, variant): (mismatches, first argument's bits)}."""
+    """The variant the module chooses, whether it settles cells by the log bracket, and
+    {(target, variant or "bracket"): (mismatches or failures, first argument's bits)}."""
     output = subprocess.run([str(program), str(count), str(seed)], env={**os.environ, **env},
                             capture_output=True, text=True, check=True).stdout.split("\n")
     chosen = output[0].removeprefix("chosen ")
+    bracketed = output[1] == "bracketed 1"
     tallies = {}
-    for line in filter(None, output[1:]):
+    for line in filter(None, output[2:]):
         target, variant, mismatches, first = line.split()
         tallies[target, variant] = (int(mismatches), first)
-    return chosen, tallies
+    return chosen, bracketed, tallies
 
 
 def cpu_flags():
@@ -75,21 +77,26 @@ def library_variant(env):
 @pytest.mark.parametrize("env", [{}, {"GLIBC_TUNABLES": NO_FMA}], ids=["library default", "library without fma"])
 @pytest.mark.parametrize("seed", [1, 2])
 def test_every_instruction_set_matches_the_library(exp_check, env, seed):
-    chosen, tallies = run(exp_check, ARGUMENTS, seed, **env)
+    chosen, bracketed, tallies = run(exp_check, ARGUMENTS, seed, **env)
     expected = library_variant({**os.environ, **env})
     other = "plain" if expected == "fused" else "fused"
     assert chosen == expected
-    targets = {target for target, _ in tallies}
+    targets = {target for target, variant in tallies if variant != "bracket"}
     assert "baseline" in targets
     for target in targets:
         assert tallies[target, expected][0] == 0, f"{target} differs first at {tallies[target, expected][1]}"
         # The variants differ on some arguments, so the agreement above tells them apart.
         assert tallies[target, other][0] > 0
+    # Both variants of the library's log lie inside the bracket, which stays a few ulps wide.
+    assert bracketed
+    for target in targets:
+        assert tallies[target, "bracket"][0] == 0, f"{target}'s bracket fails first at {tallies[target, 'bracket'][1]}"
 
 
 def test_public_entries_keep_the_library_calls(exp_check):
-    chosen, _ = run(exp_check, 0, 1, RC_LIBM="public")
+    chosen, bracketed, _ = run(exp_check, 0, 1, RC_LIBM="public")
     assert chosen == "library"
+    assert not bracketed
 
 
 INTERPOSED_SCRIPT = f"""
@@ -107,16 +114,19 @@ sys.stdout.write(b"".join(m.tobytes() for m in module + reference).hex())
 """
 
 
-@pytest.mark.skipif(platform.libc_ver()[0] != "glibc", reason="preloading a replacement exp needs the GNU C library")
-def test_an_exp_the_lanes_do_not_reproduce_keeps_the_calls(exp_check):
+@pytest.mark.skipif(platform.libc_ver()[0] != "glibc", reason="preloading a replacement needs the GNU C library")
+@pytest.mark.parametrize("replaced", ["exp", "log"])
+def test_a_function_the_lanes_do_not_match_keeps_the_calls(exp_check, replaced):
     # Under a preloaded exp that differs from the library's in the last bit no lane variant
-    # agrees, so the module keeps calling exp: its results follow the replacement, bit for bit
-    # as the references do through math.exp, which calls the same exp.
+    # agrees, so the module keeps calling exp; under a log four ulps off, the log leaves the
+    # bracket, so every cell calls log. Either way its results follow the replacement, bit for
+    # bit as the references do through math.exp and math.log, which call the same functions.
     # After whatever is preloaded already: a sanitizer runtime must stay first in the list.
-    preloaded = [os.environ.get("LD_PRELOAD"), str(BUILD / "libexp_interposer.so")]
+    preloaded = [os.environ.get("LD_PRELOAD"), str(BUILD / f"lib{replaced}_interposer.so")]
     preload = {"LD_PRELOAD": " ".join(filter(None, preloaded))}
-    chosen, _ = run(exp_check, 0, 1, **preload)
-    assert chosen == "library"
+    chosen, bracketed, _ = run(exp_check, 0, 1, **preload)
+    assert (chosen == "library") == (replaced == "exp")
+    assert bracketed == (replaced == "exp")
     values = float64s_from_script(INTERPOSED_SCRIPT, **preload)
     module, reference = values[: len(values) // 2], values[len(values) // 2 :]
     assert_same_array(module, reference)

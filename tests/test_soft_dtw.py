@@ -71,10 +71,10 @@ def test_matches_reference(data, n, m, d, extra_cols, gamma):
 
 
 @settings(max_examples=60, deadline=None)
-@given(st.data(), st.integers(0, 4), st.one_of(st.integers(0, 9), st.integers(16, 21)), st.integers(0, 5),
-       st.integers(0, 5), st.integers(1, 2), gammas)
+@given(st.data(), st.integers(0, 4), st.one_of(st.integers(0, 9), st.integers(16, 21), st.integers(32, 37)),
+       st.integers(0, 5), st.integers(0, 5), st.integers(1, 2), gammas)
 def test_cdist_entries_equal_single_pairs(data, nx, ny, sx, sy, d, gamma):
-    # Small sets, and sets with a full group of 16 pairs computed together plus a remainder.
+    # Small sets, and sets with a full group of 16 or 32 pairs computed together plus a remainder.
     x = data.draw(arrays((nx, sx, d)))
     y = data.draw(arrays((ny, sy, d)))
     try:
@@ -97,13 +97,13 @@ PATH_GAMMAS = (0.7, 0.01, 1e-3, -0.4, 0.0, 1.0, 0.125)
 
 def path_sets():
     rng = np.random.default_rng(3)
-    x, y = rng.normal(size=(3, 9, 2)), rng.normal(size=(31, 11, 2)) * 3.0  # 16 + 8 + 4 + 3
-    y[5, 4, 0], y[9, 0, 1], y[20, 3, 0], y[26, 8, 1], x[2, 7, 1] = np.nan, np.inf, np.nan, -np.inf, -np.inf
-    # Single pairs whose rows run in strips of 16, 8 and 4 (plus 3 left over), against series as
-    # long as the widest strip, shorter than it, and of one step.
-    long_x = rng.normal(size=(31, 2)) * 2.0
-    pairs = [(long_x, b) for b in (y[0], y[1, :2], y[2, :1], y[5], y[9], rng.normal(size=(16, 2)))]
-    pairs += [(long_x[:k], y[3]) for k in (1, 4, 8, 16, 17)]
+    x, y = rng.normal(size=(3, 9, 2)), rng.normal(size=(63, 11, 2)) * 3.0  # 32 + 16 + 8 + 4 + 3
+    y[5, 4, 0], y[9, 0, 1], y[40, 3, 0], y[58, 8, 1], x[2, 7, 1] = np.nan, np.inf, np.nan, -np.inf, -np.inf
+    # Single pairs whose rows run in strips of 32, 16, 8 and 4 (plus 3 left over), against series
+    # as long as the widest strip, shorter than it, and of one step.
+    long_x = rng.normal(size=(63, 2)) * 2.0
+    pairs = [(long_x, b) for b in (y[0], y[1, :2], y[2, :1], y[5], y[9], rng.normal(size=(32, 2)))]
+    pairs += [(long_x[:k], y[3]) for k in (1, 4, 8, 16, 17, 32, 33)]
     return x, y, pairs
 
 
@@ -120,8 +120,8 @@ sys.stdout.write(b"".join(m.tobytes() for m in out).hex())
 def test_every_simd_and_libm_path_matches_the_reference(simd, libm):
     values = float64s_from_script(PATH_SCRIPT, RC_SIMD=simd, RC_LIBM=libm)
     x, y, pairs = path_sets()
-    matrices = values[: len(PATH_GAMMAS) * 3 * 31].reshape(len(PATH_GAMMAS), 3, 31)
-    singles = values[len(PATH_GAMMAS) * 3 * 31 :].reshape(len(PATH_GAMMAS), len(pairs))
+    matrices = values[: len(PATH_GAMMAS) * 3 * len(y)].reshape(len(PATH_GAMMAS), 3, len(y))
+    singles = values[len(PATH_GAMMAS) * 3 * len(y) :].reshape(len(PATH_GAMMAS), len(pairs))
     for k, gamma in enumerate(PATH_GAMMAS):
         assert_same_array(matrices[k], [[reference_soft_dtw(p, q, gamma) for q in y] for p in x])
         assert_same_array(singles[k], [reference_soft_dtw(a, b, gamma) for a, b in pairs])
@@ -136,3 +136,28 @@ def test_series_too_wide_to_copy_read_their_features_in_place():
     expected = reference_soft_dtw(narrow_x, narrow_y, 0.5)
     assert_same_array(_rust_core.cdist_soft_dtw(wide_x, wide_y, 0.5), np.full((1, 4), expected))
     assert_same_float(_rust_core.soft_dtw(wide_x[0], wide_y[0], 0.5), expected)
+
+
+# Cells the log bracket settles must be the cells the library's log gives. Many cells, of every
+# kind the bracket meets: accumulated costs far above ln(s) (irregular series), near it and
+# negative (slow walks, where each step subtracts about gamma ln 3), crossing zero, large and
+# tiny gammas, a negative one, and sums of exactly 1 (terms far below the minimum).
+BRACKET_SCRIPT = """
+import sys, numpy as np, _rust_core
+rng = np.random.default_rng(17)
+sets = [rng.normal(size=(2, 35, 40, 1)), rng.normal(size=(2, 35, 40, 1)).cumsum(axis=2) * 0.05,
+        rng.normal(size=(2, 35, 40, 2)) * 30.0, rng.normal(size=(2, 35, 40, 1)) * 1e-3 + 0.2]
+out = []
+for x, y in sets:
+    for gamma in (1.0, 0.3, 7.0, 1e-3, -0.5, 1e150):
+        out.append(_rust_core.cdist_soft_dtw(x[:3], y, gamma).ravel())
+        out.append(np.array([_rust_core.soft_dtw(np.concatenate(x[:4]), y[k], gamma) for k in range(2)]))
+sys.stdout.write(b"".join(m.tobytes() for m in out).hex())
+"""
+
+
+@pytest.mark.parametrize("simd", ["scalar", "avx2", "avx512"])
+def test_cells_settled_by_the_log_bracket_equal_the_library_calls(simd):
+    settled = float64s_from_script(BRACKET_SCRIPT, RC_SIMD=simd)
+    called = float64s_from_script(BRACKET_SCRIPT, RC_SIMD=simd, RC_LIBM="public")
+    assert_same_array(settled, called)

@@ -5,6 +5,7 @@
 
 #include "simd/calls-inl.hpp"
 #include "simd/exp-inl.hpp"
+#include "simd/log_bracket-inl.hpp"
 #include "distances/cost/rows-inl.hpp"
 #include "distances/dtw/strip-inl.hpp"
 #include "distances/dtw/path-inl.hpp"

@@ -12,6 +12,7 @@
 #include "distances/manhattan/kernels.hpp"
 #include "distances/soft_dtw/kernels.hpp"
 #include "simd/exp.hpp"
+#include "simd/log_bracket.hpp"
 
 namespace rc::simd {
 
@@ -25,6 +26,7 @@ struct Kernels {
     algorithm::niching::Kernels niching;
     algorithm::nds::ScanKernels nds_scan;
     ExpArrays exp;  // the C library's exp in lanes, both variants (exp-inl.hpp)
+    LogBracketArray log_bracket;  // bounds on the C library's log (log_bracket-inl.hpp), or null
 };
 
 // Defined in the target files; a wider target's table is only read after a run-time CPU check.

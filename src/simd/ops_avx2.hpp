@@ -37,8 +37,11 @@ struct Avx2 {
     static I broadcast_bits(std::uint64_t u) { return _mm256_set1_epi64x(static_cast<long long>(u)); }
     static I add_bits(I a, I b) { return _mm256_add_epi64(a, b); }
     static I and_bits(I a, I b) { return _mm256_and_si256(a, b); }
+    static I or_bits(I a, I b) { return _mm256_or_si256(a, b); }
     template <int N>
     static I shift_left(I i) { return _mm256_slli_epi64(i, N); }
+    template <int N>
+    static I shift_right(I i) { return _mm256_srli_epi64(i, N); }
     // {table[i[k]]} and {table[i[k] + 1]}: one 16-byte load per lane, cheaper than two gathers.
     static void gather_pairs(const std::uint64_t* table, I index, I& even, I& odd) {
         alignas(32) std::uint64_t offsets[4];

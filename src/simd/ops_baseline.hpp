@@ -43,8 +43,11 @@ struct Baseline {
     static I broadcast_bits(std::uint64_t u) { return _mm_set1_epi64x(static_cast<long long>(u)); }
     static I add_bits(I a, I b) { return _mm_add_epi64(a, b); }
     static I and_bits(I a, I b) { return _mm_and_si128(a, b); }
+    static I or_bits(I a, I b) { return _mm_or_si128(a, b); }
     template <int N>
     static I shift_left(I i) { return _mm_slli_epi64(i, N); }
+    template <int N>
+    static I shift_right(I i) { return _mm_srli_epi64(i, N); }
     // {table[i[k]]} and {table[i[k] + 1]}: one 16-byte load per lane.
     static void gather_pairs(const std::uint64_t* table, I index, I& even, I& odd) {
         const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(index));

@@ -26,11 +26,13 @@ constinit const rc::simd::Kernels kKernels{
     .cost = {cost_rows::from_features<Wide>},
     .dtw = {rc::simd::baseline::dtw_one_pair, dtw_path::forward_pass_any<Wide>,
             kDtwRows == 0 ? 0 : Wide::lanes, dtw_lanes<1>(), dtw_lanes<2>()},
-    // By the widths of soft_dtw::kWidths: 16, 8, 4, 3, 2, 1.
-    .soft_dtw = {{soft_dtw_cells::soft_row<ExpBound, 16>, soft_dtw_cells::soft_row<ExpBound, 8>,
+    // By the widths of soft_dtw::kWidths: 32, 16, 8, 4, 3, 2, 1.
+    .soft_dtw = {{soft_dtw_cells::soft_row<ExpBound, 32>, soft_dtw_cells::soft_row<ExpBound, 16>,
+                  soft_dtw_cells::soft_row<ExpBound, 8>,
                   soft_dtw_cells::soft_row<CallBound, 4>, soft_dtw_cells::soft_row<Scalar, 3>,
                   soft_dtw_cells::soft_row<Scalar, 2>, soft_dtw_cells::soft_row<Scalar, 1>},
-                 {soft_dtw_cells::soft_strip<ExpBound, 16>, soft_dtw_cells::soft_strip<ExpBound, 8>,
+                 {soft_dtw_cells::soft_strip<ExpBound, 32>, soft_dtw_cells::soft_strip<ExpBound, 16>,
+                  soft_dtw_cells::soft_strip<ExpBound, 8>,
                   soft_dtw_cells::soft_strip<CallBound, 4>, soft_dtw_cells::soft_strip<Scalar, 3>,
                   soft_dtw_cells::soft_strip<Scalar, 2>, soft_dtw_cells::soft_strip<Scalar, 1>}},
     // By the widths of global_alignment::kWidths: 8, 4, 1.
@@ -42,4 +44,5 @@ constinit const rc::simd::Kernels kKernels{
     .niching = {niching_search::nearest_in_lanes<Wide>},
     .nds_scan = nds_front_scan::Width<kNdsScanBytes>::kKernels,
     .exp = exp_arrays_of<ExpBound>(kTarget),
+    .log_bracket = log_bracket_array_of<ExpBound>(),
 };

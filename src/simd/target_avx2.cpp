@@ -2,6 +2,7 @@
 // no instantiation compiled with these instructions can be merged with a baseline one.
 #include <immintrin.h>
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "simd/exp_table.hpp"
+#include "simd/log_table.hpp"
 #include "simd/kernels.hpp"
 
 namespace rc::simd::avx2 {

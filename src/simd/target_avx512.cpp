@@ -9,6 +9,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include <utility>
 
 #include "simd/exp_table.hpp"
+#include "simd/log_table.hpp"
 #include "simd/kernels.hpp"
 
 namespace rc::simd::avx512 {

@@ -5,6 +5,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <utility>
 
 #include "simd/exp_table.hpp"
+#include "simd/log_table.hpp"
 #include "simd/kernels.hpp"
 
 namespace rc::simd::baseline {

@@ -1,13 +1,17 @@
 // Compares the lane exp of every instruction set this processor runs, both variants, with the C
 // library's exp on a reproducible mix of arguments, and reports the variant the module would
-// choose. Built by tests/test_exp_lanes.py (CMake target exp_check), never installed.
+// choose; and checks that the log bracket of every instruction set holds the library's log.
+// Built by tests/test_exp_lanes.py (CMake target exp_check), never installed.
 //
 //     exp_check COUNT SEED [chosen | timing]
 //
-// prints "chosen VARIANT", then one line per instruction set and variant (only the chosen one
-// with `chosen`): "TARGET VARIANT MISMATCHES FIRST_MISMATCHING_ARGUMENT_BITS". With `timing` it
-// prints instead the processor time per element of each, and of the library's exp and log,
-// over COUNT elements of arguments in [-40, 0] (bench/bench_exp_lanes.py).
+// prints "chosen VARIANT" and "bracketed 0|1" (whether the module would settle soft-DTW cells by
+// the bracket), then one line per instruction set and variant (only the chosen one with
+// `chosen`): "TARGET VARIANT MISMATCHES FIRST_MISMATCHING_ARGUMENT_BITS", and one per instruction
+// set for the bracket: "TARGET bracket FAILURES FIRST_FAILING_ARGUMENT_BITS", a failure being a
+// library log outside the bracket or a bracket wider than a few ulps. With `timing` it prints
+// instead the processor time per element of each, and of the library's exp and log, over COUNT
+// elements of arguments in [-40, 0] (bench/bench_exp_lanes.py).
 
 #include <math.h>
 
@@ -20,6 +24,7 @@
 #include <ctime>
 #include <limits>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "exp_lanes.hpp"
@@ -69,6 +74,25 @@ double argument(SplitMix& random) {
     }
 }
 
+// One argument of the bracket: sums of soft-DTW cells, [1, 3], with more weight near 1 (where the
+// library's log takes another path) and the rest of [1, 4).
+double log_argument(SplitMix& random) {
+    const std::uint64_t pick = random.next() % 10;
+    const double u = random.unit();
+    switch (pick) {
+        case 0: case 1: return 1.0 + 0x1.2p-4 * u;
+        case 2: return 1.0 + static_cast<double>(random.next() % 4096) * 0x1p-52;
+        case 3: return 3.0 + u;
+        default: return 1.0 + 2.0 * u;
+    }
+}
+
+// Whether lo <= log(x) <= hi and the bracket is at most a few ulps wide.
+bool bracket_holds(double x, double lo, double hi) {
+    const double value = ::log(x);
+    return lo <= value && value <= hi && hi - lo <= 0x1p-48 * std::fabs(value) + 0x1p-55;
+}
+
 struct Tally {
     const ExpArrays* arrays;
     ExpVariant variant;
@@ -103,7 +127,8 @@ double time_per_element(std::uint64_t count, Apply&& apply) {
     return best * 1e9 / static_cast<double>(count);
 }
 
-void timing(std::uint64_t count, const std::vector<const ExpArrays*>& targets, SplitMix& random) {
+void timing(std::uint64_t count, const std::vector<const ExpArrays*>& targets,
+            const std::vector<std::pair<const char*, rc::simd::LogBracketArray>>& brackets, SplitMix& random) {
     constexpr std::size_t kBlock = 4096;
     std::vector<double> in(kBlock), out(kBlock);
     for (double& x : in) x = -40.0 * random.unit();
@@ -130,6 +155,14 @@ void timing(std::uint64_t count, const std::vector<const ExpArrays*>& targets, S
             });
             std::printf("%s %s %.3f\n", arrays->target, name(variant), ns);
         }
+    std::vector<double> sums(kBlock), hi(kBlock);
+    for (std::size_t k = 0; k < kBlock; ++k) sums[k] = 1.0 + 2.0 * random.unit();
+    for (const auto& [target, bracket] : brackets) {
+        const double ns = time_per_element(count, [&](std::uint64_t n) {
+            blocks(n, [&] { bracket(sums.data(), out.data(), hi.data(), kBlock); });
+        });
+        std::printf("%s bracket %.3f\n", target, ns);
+    }
     if (sink == 42.0) std::printf("\n");  // keeps the results alive
 }
 
@@ -139,6 +172,10 @@ void timing(std::uint64_t count, const std::vector<const ExpArrays*>& targets, S
 // the module runs its own target's.
 const ExpArrays* rc::simd::exp_arrays() noexcept {
     return has_avx512() ? &exp_check::kAvx512 : has_avx2() ? &exp_check::kAvx2 : &exp_check::kBaseline;
+}
+
+rc::simd::LogBracketArray rc::simd::log_bracket_array() noexcept {
+    return has_avx512() ? exp_check::kAvx512Log : has_avx2() ? exp_check::kAvx2Log : exp_check::kBaselineLog;
 }
 
 int main(int argc, char** argv) {
@@ -151,23 +188,43 @@ int main(int argc, char** argv) {
     SplitMix random{std::strtoull(argv[2], nullptr, 10)};
     const ExpVariant chosen = rc::libm_entry().exp_variant;
     std::printf("chosen %s\n", name(chosen));
+    std::printf("bracketed %d\n", rc::libm_entry().log_bracketed ? 1 : 0);
 
     std::vector<const ExpArrays*> targets = {&exp_check::kBaseline};
     if (has_avx2()) targets.push_back(&exp_check::kAvx2);
     if (has_avx512()) targets.push_back(&exp_check::kAvx512);
+    std::vector<std::pair<const char*, rc::simd::LogBracketArray>> bracket_targets = {{"baseline", exp_check::kBaselineLog}};
+    if (has_avx2()) bracket_targets.emplace_back("avx2", exp_check::kAvx2Log);
+    if (has_avx512()) bracket_targets.emplace_back("avx512", exp_check::kAvx512Log);
     if (mode == "timing") {
-        timing(count, targets, random);
+        timing(count, targets, bracket_targets, random);
         return 0;
     }
+    struct BracketTally {
+        const char* target;
+        rc::simd::LogBracketArray bracket;
+        std::uint64_t failures = 0;
+        std::uint64_t first = 0;
+    };
+    std::vector<BracketTally> brackets;
+    for (const auto& [target, bracket] : bracket_targets) brackets.push_back({target, bracket});
     std::vector<Tally> tallies;
     for (const ExpArrays* arrays : targets)
         for (ExpVariant variant : {ExpVariant::fused, ExpVariant::plain})
             if (mode.empty() || variant == chosen) tallies.push_back({arrays, variant});
 
     constexpr std::size_t kChunk = 1 << 16;
-    std::vector<double> in(kChunk), expected(kChunk), out(kChunk);
+    std::vector<double> in(kChunk), expected(kChunk), out(kChunk), lo(kChunk), hi(kChunk);
     for (std::uint64_t done = 0; done < count;) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, count - done));
+        for (std::size_t k = 0; k < n; ++k) in[k] = log_argument(random);
+        for (BracketTally& tally : brackets) {
+            tally.bracket(in.data(), lo.data(), hi.data(), n);
+            for (std::size_t k = 0; k < n; ++k) {
+                if (bracket_holds(in[k], lo[k], hi[k])) continue;
+                if (tally.failures++ == 0) tally.first = std::bit_cast<std::uint64_t>(in[k]);
+            }
+        }
         for (std::size_t k = 0; k < n; ++k) {
             in[k] = argument(random);
             expected[k] = ::exp(in[k]);
@@ -184,5 +241,7 @@ int main(int argc, char** argv) {
     for (const Tally& tally : tallies)
         std::printf("%s %s %" PRIu64 " 0x%016" PRIx64 "\n", tally.arrays->target, name(tally.variant),
                     tally.mismatches, tally.first);
+    for (const BracketTally& tally : brackets)
+        std::printf("%s bracket %" PRIu64 " 0x%016" PRIx64 "\n", tally.target, tally.failures, tally.first);
     return 0;
 }

@@ -1,4 +1,4 @@
-// The lane exp for AVX-512 with FMA, for exp_check.
+// The lane exp and the log bracket for AVX-512 with FMA, for exp_check.
 // GCC 12 reports the deliberately undefined pass-through operand inside its own AVX-512
 // intrinsics as uninitialised.
 #pragma GCC diagnostic ignored "-Wuninitialized"
@@ -11,13 +11,16 @@
 
 #include "exp_lanes.hpp"
 #include "simd/exp_table.hpp"
+#include "simd/log_table.hpp"
 
 namespace exp_check {
 namespace {
 #include "simd/ops_avx512.hpp"
 #include "simd/exp-inl.hpp"
+#include "simd/log_bracket-inl.hpp"
 }  // namespace
 
 const rc::simd::ExpArrays kAvx512 = exp_arrays_of<Avx512>("avx512");
+const rc::simd::LogBracketArray kAvx512Log = log_bracket_array_of<Avx512>();
 
 }  // namespace exp_check

@@ -1,4 +1,4 @@
-// The lane exp for the x86-64 baseline (SSE2), for exp_check.
+// The lane exp and the log bracket for the x86-64 baseline (SSE2), for exp_check.
 #include <emmintrin.h>
 
 #include <cmath>
@@ -7,13 +7,16 @@
 
 #include "exp_lanes.hpp"
 #include "simd/exp_table.hpp"
+#include "simd/log_table.hpp"
 
 namespace exp_check {
 namespace {
 #include "simd/ops_baseline.hpp"
 #include "simd/exp-inl.hpp"
+#include "simd/log_bracket-inl.hpp"
 }  // namespace
 
 const rc::simd::ExpArrays kBaseline = exp_arrays_of<Baseline>("baseline");
+const rc::simd::LogBracketArray kBaselineLog = log_bracket_array_of<Baseline>();
 
 }  // namespace exp_check

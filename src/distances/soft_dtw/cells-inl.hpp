@@ -37,7 +37,10 @@ class SoftColumn {
 
 public:
     static constexpr std::size_t W = Ops::lanes, Vectors = L / W;
-    static_assert(Vectors * W == L);
+    static_assert(Vectors * W == L && L <= 32);
+    // A set of lanes, bit k for lane k.
+    using Lanes = std::uint64_t;
+    static constexpr Lanes kAllLanes = (Lanes{1} << L) - 1;
 
     explicit SoftColumn(const Smoothing& s)
         : libm_(*s.libm), gamma_(s.gamma), min_term_is_one_(s.min_term_is_one),
@@ -45,19 +48,20 @@ public:
           reciprocal_is_exact_(reciprocal_is_exact(s.gamma)), inverse_g_(Ops::broadcast(1.0 / s.gamma)),
           one_(Ops::broadcast(1.0)), negligible_(Ops::broadcast(s.libm->exp_negligible_below)),
           stand_in_(Ops::broadcast(exp_ == rc::simd::ExpVariant::library ? -__builtin_inf()
-                                                                           : s.libm->exp_negligible_below)) {}
+                                                                           : s.libm->exp_negligible_below)),
+          log_bracketed_(s.log_bracketed) {}
 
     // out = the cells; returns the lanes whose minimum is not finite (all of them when gamma
     // does not let the minimum's term be 1), whose cells the caller replaces by literal ones
     // (see patch).
-    unsigned compute(const V* up, const V* diag, const V* left, const V* cost, V* out) {
+    Lanes compute(const V* up, const V* diag, const V* left, const V* cost, V* out) {
         if (!min_term_is_one_) [[unlikely]] {
             for (std::size_t v = 0; v < Vectors; ++v) out[v] = Ops::broadcast(0.0);
-            return (1u << L) - 1u;
+            return kAllLanes;
         }
         V mu[Vectors], first_arg[Vectors], second_arg[Vectors];
         M left_is_min[Vectors];
-        unsigned irregular = 0;
+        Lanes irregular = 0;
         for (std::size_t v = 0; v < Vectors; ++v) {
             // min(up, diag), then min with left, each ignoring a NaN first operand.
             const M diag_first = Ops::either(Ops::lt(diag[v], up[v]), Ops::unordered(up[v]));
@@ -65,7 +69,7 @@ public:
             const V other = Ops::blend(diag_first, up[v], diag[v]);
             left_is_min[v] = Ops::either(Ops::lt(left[v], m1), Ops::unordered(m1));
             mu[v] = Ops::blend(left_is_min[v], left[v], m1);
-            irregular |= Ops::not_finite(mu[v]) << (v * W);
+            irregular |= Lanes{Ops::not_finite(mu[v])} << (v * W);
             // The two neighbours whose terms are not the minimum's exact 1.
             const V first = Ops::blend(left_is_min[v], m1, other);
             const V second = Ops::blend(left_is_min[v], other, left[v]);
@@ -94,32 +98,37 @@ public:
                 e_q[v] = Ops::gather(second_term_ + v * W);
             }
         }
-        for (std::size_t v = 0; v < Vectors; ++v)
-            Ops::storeu(sum_ + v * W, Ops::blend(left_is_min[v], Ops::add(Ops::add(e_p[v], e_q[v]), one_),
-                                                 Ops::add(Ops::add(one_, e_p[v]), e_q[v])));
-        // ln(1) = +0: a column whose sums are all exactly 1 (far neighbours, small gamma) needs
-        // no call. Skipping lane by lane would cost a mispredicted branch more often than the
-        // call it saves.
-        bool all_one = true;
-        for (std::size_t k = 0; k < L; ++k) all_one &= sum_[k] == 1.0;
-        if (all_one)
-            for (std::size_t k = 0; k < L; ++k) log_sum_[k] = 0.0;
-        else
-            for (std::size_t k = 0; k < L; ++k) log_sum_[k] = libm_.log(sum_[k]);
+        V sum[Vectors];
+        for (std::size_t v = 0; v < Vectors; ++v) {
+            sum[v] = Ops::blend(left_is_min[v], Ops::add(Ops::add(e_p[v], e_q[v]), one_),
+                                Ops::add(Ops::add(one_, e_p[v]), e_q[v]));
+            Ops::storeu(sum_ + v * W, sum[v]);
+        }
+        if (!settle_by_bracket(sum, mu, cost)) {
+            // ln(1) = +0: a column whose sums are all exactly 1 (far neighbours, small gamma)
+            // needs no call. Skipping lane by lane would cost a mispredicted branch more often
+            // than the call it saves.
+            bool all_one = true;
+            for (std::size_t k = 0; k < L; ++k) all_one &= sum_[k] == 1.0;
+            if (all_one)
+                for (std::size_t k = 0; k < L; ++k) log_sum_[k] = 0.0;
+            else
+                for (std::size_t k = 0; k < L; ++k) log_sum_[k] = libm_.log(sum_[k]);
+        }
         for (std::size_t v = 0; v < Vectors; ++v)
             out[v] = Ops::add(Ops::sub(mu[v], Ops::mul(Ops::gather(log_sum_ + v * W), g_)), cost[v]);
         return irregular;
     }
 
     // Replaces the cells of the `lanes` given by literal ones.
-    void patch(unsigned lanes, const V* up, const V* diag, const V* left, const V* cost, V* out) {
+    void patch(Lanes lanes, const V* up, const V* diag, const V* left, const V* cost, V* out) {
         alignas(64) double u[L], d[L], l[L], c[L], o[L];
         for (std::size_t v = 0; v < Vectors; ++v) {
             Ops::storeu(u + v * W, up[v]), Ops::storeu(d + v * W, diag[v]), Ops::storeu(l + v * W, left[v]);
             Ops::storeu(c + v * W, cost[v]), Ops::storeu(o + v * W, out[v]);
         }
         for (std::size_t k = 0; k < L; ++k)
-            if ((lanes >> k) & 1u) o[k] = rc::distances::soft_dtw::literal_cell(u[k], d[k], l[k], c[k], gamma_, libm_);
+            if ((lanes >> k) & 1) o[k] = rc::distances::soft_dtw::literal_cell(u[k], d[k], l[k], c[k], gamma_, libm_);
         for (std::size_t v = 0; v < Vectors; ++v) out[v] = Ops::loadu(o + v * W);
     }
 
@@ -137,7 +146,42 @@ private:
     // multiplications.
     V over_gamma(V x) const { return reciprocal_is_exact_ ? Ops::mul(x, inverse_g_) : Ops::div(x, g_); }
 
-    // Ops with 64-bit integer lanes run the lane exp; one-lane Scalar keeps the calls.
+    // Settles what it can of the column without calling log, where the bracket is in use
+    // (simd/log_bracket.hpp): a cell (mu - ln(s) * g) + cost is a monotone function of ln(s),
+    // each operation rounding monotonically, so when it comes out the same at both ends of an
+    // interval that holds the library's log, the library's log gives it too. Such lanes get
+    // log_sum_ = the interval's low end, which yields that value; the others (different
+    // values, a zero or NaN, a sum outside the bracket's range) get the library's log. On
+    // irregular data nine cells in ten settle: the interval is a few ulps of ln(s) wide, and
+    // the cell's value, an accumulated cost, is far larger than ln(s). Returns false where the
+    // bracket is not in use.
+    bool settle_by_bracket(const V* sum, const V* mu, const V* cost) {
+        if constexpr (kLaneExp) {
+            if (!log_bracketed_) return false;
+            Lanes pending = 0;
+            const V zero = Ops::broadcast(0.0);
+            for (std::size_t v = 0; v < Vectors; ++v) {
+                const auto bounds = LogBracket<Ops>::compute(sum[v]);
+                const V at_lo = Ops::add(Ops::sub(mu[v], Ops::mul(bounds.lo, g_)), cost[v]);
+                const V at_hi = Ops::add(Ops::sub(mu[v], Ops::mul(bounds.hi, g_)), cost[v]);
+                // Equal, non-zero and not NaN, so also the same bits.
+                const M settled = Ops::both(Ops::both(bounds.inside, Ops::eq(at_lo, at_hi)),
+                                            Ops::either(Ops::lt(at_lo, zero), Ops::lt(zero, at_lo)));
+                Ops::storeu(log_sum_ + v * W, bounds.lo);
+                pending |= Lanes{Ops::mask_bits(settled) ^ ((1u << W) - 1u)} << (v * W);
+            }
+            for (; pending != 0; pending &= pending - 1) {
+                const int k = std::countr_zero(pending);
+                log_sum_[k] = libm_.log(sum_[k]);
+            }
+            return true;
+        } else {
+            return false;
+        }
+    }
+
+    // Ops with 64-bit integer lanes run the lane exp and the log bracket; one-lane Scalar keeps
+    // the calls.
     static constexpr bool kLaneExp = requires { typename Ops::I; };
 
     // e_p, e_q = the exponentials of the arguments in lanes; false where the library's calls
@@ -165,8 +209,9 @@ private:
     V g_;
     bool reciprocal_is_exact_;
     V inverse_g_, one_, negligible_, stand_in_;
+    bool log_bracketed_;
     // The calls read their arguments from and write their results to these, lane by lane.
-    alignas(64) double first_arg_[L], second_arg_[L], first_term_[L], second_term_[L], sum_[L], log_sum_[L];
+    alignas(64) double first_arg_[L]{}, second_arg_[L]{}, first_term_[L]{}, second_term_[L]{}, sum_[L]{}, log_sum_[L]{};
 };
 
 // One row of L pairs, interleaved (see RowProblem).
@@ -184,7 +229,7 @@ void soft_row(const RowProblem& p) {
             left[v] = Ops::loadu(p.row + (j - 1) * L + v * W);
             cost[v] = Ops::loadu(p.cost + (j - 1) * L + v * W);
         }
-        if (const unsigned irregular = column.compute(up, diag, left, cost, out); irregular != 0) [[unlikely]]
+        if (const auto irregular = column.compute(up, diag, left, cost, out); irregular != 0) [[unlikely]]
             column.patch(irregular, up, diag, left, cost, out);
         for (std::size_t v = 0; v < Vectors; ++v) Ops::storeu(p.row + j * L + v * W, out[v]);
     }
@@ -197,6 +242,7 @@ template <class Ops, std::size_t L>
 void soft_strip(const StripProblem& p) {
     using V = typename Ops::V;
     using Column = SoftColumn<Ops, L>;
+    using Lanes = typename Column::Lanes;
     constexpr std::size_t W = Column::W, Vectors = Column::Vectors;
     constexpr double inf = __builtin_inf();
     Column column(p.smoothing);
@@ -216,12 +262,12 @@ void soft_strip(const StripProblem& p) {
             carry_up = prev[v], carry_diag = prev2[v];
             cost[v] = Ops::loadu(p.cost + t * L + v * W);
         }
-        unsigned irregular = column.compute(up, diag, prev, cost, out);
+        auto irregular = column.compute(up, diag, prev, cost, out);
         // Lanes w with 1 <= t - w <= m hold cells; the others run on whatever they are given
         // and are set aside: before their row starts they hold its boundary, +inf, and past its
         // end nothing reads them except lanes past their own end.
         const std::size_t first_live = t > m ? t - m : 0, end_live = t < L ? t : L;
-        irregular &= ((1u << end_live) - 1u) & ~((1u << first_live) - 1u);
+        irregular &= ((Lanes{1} << end_live) - 1) & ~((Lanes{1} << first_live) - 1);
         if (irregular != 0) [[unlikely]]
             column.patch(irregular, up, diag, prev, cost, out);
         if (t < L) {

@@ -16,6 +16,7 @@ struct Smoothing {
     bool min_term_is_one;
     const LibmEntry* libm;
     simd::ExpVariant exp;  // library: exp calls per lane; otherwise the lane exp of that variant
+    bool log_bracketed;    // cells may be settled by the lane bracket on log (simd/log_bracket.hpp)
 };
 
 // One row i of the accumulated matrices of several pairs (the kernel's width) that share a row
@@ -43,7 +44,7 @@ using StripKernel = void (*)(const StripProblem&);
 
 // The more independent exp and log calls a step holds, the more the processor overlaps, so wide
 // groups come first: widths in vector lanes, then one lane per cell for what is left.
-inline constexpr std::size_t kWidths[] = {16, 8, 4, 3, 2, 1};
+inline constexpr std::size_t kWidths[] = {32, 16, 8, 4, 3, 2, 1};
 inline constexpr std::size_t kWidthCount = sizeof kWidths / sizeof kWidths[0];
 inline constexpr std::size_t kWidest = kWidths[0];
 

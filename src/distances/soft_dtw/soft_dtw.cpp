@@ -50,7 +50,7 @@ struct CellRule {
 
     explicit CellRule(double gamma) noexcept
         : libm(libm_entry()),
-          smoothing{gamma, std::isfinite(gamma) && gamma != 0.0, &libm, simd::kernel_exp_variant()} {}
+          smoothing{gamma, std::isfinite(gamma) && gamma != 0.0, &libm, simd::kernel_exp_variant(), libm.log_bracketed} {}
     CellRule(const CellRule&) = delete;
 };
 
