@@ -1,6 +1,6 @@
-"""The lane exp against the C library's exp, through the native program exp_check (a CMake
-target outside the module, built here on first use), and the generated table against its
-definition."""
+"""The lane exp against the C library's exp and the log bracket around its log, through the native
+program exp_check (a CMake target outside the module, built here on first use), and the generated
+tables against their definitions."""
 
 import os
 import platform
@@ -24,8 +24,9 @@ pytestmark = pytest.mark.skipif(
 )
 
 
-def test_table_is_its_definition():
-    result = subprocess.run([sys.executable, str(ROOT / "tools" / "exp_table.py"), "--check"],
+@pytest.mark.parametrize("generator", ["exp_table.py", "log_table.py"])
+def test_table_is_its_definition(generator):
+    result = subprocess.run([sys.executable, str(ROOT / "tools" / generator), "--check"],
                             capture_output=True, text=True)
     assert result.returncode == 0, result.stdout + result.stderr
 
