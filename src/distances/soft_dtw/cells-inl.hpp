@@ -156,7 +156,7 @@ private:
     // the cell's value, an accumulated cost, is far larger than ln(s). Returns false where the
     // bracket is not in use.
     bool settle_by_bracket(const V* sum, const V* mu, const V* cost) {
-        if constexpr (kLaneExp) {
+        if constexpr (kLaneBracket) {
             if (!log_bracketed_) return false;
             Lanes pending = 0;
             const V zero = Ops::broadcast(0.0);
@@ -180,9 +180,11 @@ private:
         }
     }
 
-    // Ops with 64-bit integer lanes run the lane exp and the log bracket; one-lane Scalar keeps
-    // the calls.
+    // Ops with 64-bit integer lanes run the lane exp; one-lane Scalar keeps the calls.
     static constexpr bool kLaneExp = requires { typename Ops::I; };
+    // The bracket pays for itself from four lanes a vector: in two (SSE2) its table loads and
+    // division cost about what the calls it saves do, and the column's pending calls come on top.
+    static constexpr bool kLaneBracket = kLaneExp && W >= 4;
 
     // e_p, e_q = the exponentials of the arguments in lanes; false where the library's calls
     // give them instead.
