@@ -1,5 +1,6 @@
 // An interval [lo, hi] around ln(s) for s in [1, 4), in SIMD lanes, that holds every double within
-// one ulp of ln(s), and so the C library's log (whose error is about half an ulp).
+// one ulp of ln(s), and so the C library's log (whose error is about half an ulp), while staying
+// as narrow as that allows: mostly the two neighbours of our own value.
 // Included only by the target files, inside the target's namespace, after simd/log_table.hpp and
 // the ops structs (no include guard, no includes).
 //
@@ -12,10 +13,15 @@
 // 2^-70, r + (T + q) by 2^-61 (it is below 2^-7), and the final H + that by half an ulp of the
 // value v. Altogether |v - ln(s)| <= 2^-53 |v| + 2^-59.9.
 //
-// The radius 2^-51 |v| + 2^-58 covers that error, one ulp of ln(s) (at most 2^-52 |v|, slightly
-// more) and the rounding of v -/+ the radius itself, with 2^-59 to spare. Every operation is a
-// correctly rounded addition, subtraction, multiplication or division without fused
-// multiply-add, so every target computes the same bounds.
+// The bounds: from v >= 2^-4 on, |v - ln(s)| <= ulp(v) / 2 + E with E = 2^-59.9 below a quarter
+// of ulp(v), so every double within one ulp of ln(s) lies within 1.5 ulp(v) + E < 2 ulp(v) of
+// v: it is v or one of its neighbours, and the bracket is [pred(v), succ(v)] (where v is a power
+// of two, its lower neighbour is nearer, which only tightens the argument). Below 2^-4 E is not
+// small against ulp(v); there the bracket is v -/+ 2^-51 |v| + 2^-58, which covers our error,
+// one ulp of ln(s) (at most 2^-52 |v|, slightly more) and the rounding of v -/+ the radius
+// itself, with 2^-59 to spare. The cells that need the bracket's width most have v far above
+// 2^-4. Every operation is a correctly rounded addition, subtraction, multiplication or division
+// without fused multiply-add, so every target computes the same bounds.
 //
 // Besides the vector operations of the lane exp, the bracket needs from Ops:
 //   or_bits                64-bit lane-wise disjunction
@@ -57,7 +63,12 @@ struct LogBracket {
         const V q = Ops::mul(r2, p);
         const V value = Ops::add(Ops::from_bits(head_bits), Ops::add(r, Ops::add(Ops::from_bits(tail_bits), q)));
         const V radius = Ops::add(Ops::mul(Ops::abs(value), Ops::broadcast(0x1p-51)), Ops::broadcast(0x1p-58));
-        return {Ops::sub(value, radius), Ops::add(value, radius), inside};
+        const M neighbours = Ops::ge(value, Ops::broadcast(0x1p-4));  // v positive: its neighbours are bits -/+ 1
+        const I value_bits = Ops::bits(value);
+        const V below = Ops::from_bits(Ops::add_bits(value_bits, Ops::broadcast_bits(~std::uint64_t{0})));
+        const V above = Ops::from_bits(Ops::add_bits(value_bits, Ops::broadcast_bits(1)));
+        return {Ops::blend(neighbours, below, Ops::sub(value, radius)), Ops::blend(neighbours, above, Ops::add(value, radius)),
+                inside};
     }
 
     // The bounds of in[0..count) into lo and hi, NaN for arguments outside [1, 4).

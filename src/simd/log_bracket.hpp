@@ -3,9 +3,9 @@
 //
 // The library's log is not reproduced bit for bit in lanes here, but a kernel rarely needs its
 // last bits: when a result is the same for every value in an interval that holds the library's
-// log, it is the result the library's log would give, without the call. The interval is our
-// own log, accurate to half an ulp plus 2^-60, widened by an ulp of the library's error on each
-// side. Whether the library's log stays inside is decided once per process on a set of probes
+// log, it is the result the library's log would give, without the call. The interval is built
+// around our own log, accurate to half an ulp plus 2^-60, to hold every double within one ulp of
+// the true logarithm: mostly our value's two neighbours. Whether the library's log stays inside is decided once per process on a set of probes
 // (libm_entry.hpp), as for the lane exp.
 #pragma once
 
