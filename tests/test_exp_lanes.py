@@ -11,7 +11,7 @@ from pathlib import Path
 
 import numpy as np
 import pytest
-from helpers import assert_same_array, float64s_from_script
+from helpers import assert_same_array, float64s_from_script, run_python
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "native-checks"
@@ -133,3 +133,14 @@ def test_a_function_the_lanes_do_not_match_keeps_the_calls(exp_check, replaced):
     assert_same_array(module, reference)
     plain = float64s_from_script(INTERPOSED_SCRIPT)
     assert not np.array_equal(plain[: len(plain) // 2], module)  # the replacement did change the results
+
+
+@pytest.mark.skipif(platform.libc_ver()[0] != "glibc", reason="the tunable is the GNU C library's")
+def test_soft_dtw_and_gak_suites_pass_with_the_library_without_fma():
+    # The tunable takes effect at process start, so the suites run in an interpreter of their own,
+    # module and references alike on the library's variant without fused multiply-add; their
+    # path tests cover every instruction set from there.
+    suites = [str(ROOT / "tests" / name) for name in ("test_soft_dtw.py", "test_gak.py")]
+    result = run_python(["-m", "pytest", "-q", "-p", "no:cacheprovider", *suites], check=False, timeout=1800,
+                        GLIBC_TUNABLES=NO_FMA)
+    assert result.returncode == 0, result.stdout[-3000:]
