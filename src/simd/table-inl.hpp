@@ -8,6 +8,7 @@
 //                  arithmetic is what remains, so the widest that divides 8;
 //   kTarget        its name;
 //   kDtwRows       rows of x per DTW lane strip, 0 to run DTW pairs one at a time;
+//   kSoftDtwTwoRows  whether cdist_soft_dtw's groups sweep two rows at a time;
 //   manhattan_sum  its Manhattan lane kernel, or nullptr;
 //   kNdsScanBytes  the vector size of the front-search scan.
 // (no include guard, no includes)
@@ -18,6 +19,14 @@ constexpr rc::distances::dtw::LaneKernel dtw_lanes() {
         return nullptr;
     else
         return dtw_strip::accumulate_any<Wide, Vectors, kDtwRows>;
+}
+
+template <class Ops, std::size_t Pairs>
+constexpr rc::distances::soft_dtw::TwoRowKernel soft_two_rows() {
+    if constexpr (kSoftDtwTwoRows)
+        return soft_dtw_cells::soft_two_rows<Ops, Pairs>;
+    else
+        return nullptr;
 }
 
 extern const rc::simd::Kernels kKernels;
@@ -31,6 +40,8 @@ constinit const rc::simd::Kernels kKernels{
                   soft_dtw_cells::soft_row<ExpBound, 8>,
                   soft_dtw_cells::soft_row<CallBound, 4>, soft_dtw_cells::soft_row<Scalar, 3>,
                   soft_dtw_cells::soft_row<Scalar, 2>, soft_dtw_cells::soft_row<Scalar, 1>},
+                 {soft_two_rows<ExpBound, 32>(), soft_two_rows<ExpBound, 16>(), soft_two_rows<ExpBound, 8>(),
+                  soft_two_rows<CallBound, 4>(), nullptr, nullptr, nullptr},
                  {soft_dtw_cells::soft_strip<ExpBound, 32>, soft_dtw_cells::soft_strip<ExpBound, 16>,
                   soft_dtw_cells::soft_strip<ExpBound, 8>,
                   soft_dtw_cells::soft_strip<CallBound, 4>, soft_dtw_cells::soft_strip<Scalar, 3>,

@@ -28,6 +28,7 @@ namespace soft_dtw_cells {
 using rc::distances::soft_dtw::RowProblem;
 using rc::distances::soft_dtw::Smoothing;
 using rc::distances::soft_dtw::StripProblem;
+using rc::distances::soft_dtw::TwoRowProblem;
 
 // The cells of one column (L lanes in L / Ops::lanes vectors) from their neighbours and costs.
 template <class Ops, std::size_t L>
@@ -37,10 +38,10 @@ class SoftColumn {
 
 public:
     static constexpr std::size_t W = Ops::lanes, Vectors = L / W;
-    static_assert(Vectors * W == L && L <= 32);
+    static_assert(Vectors * W == L && L <= 64);
     // A set of lanes, bit k for lane k.
     using Lanes = std::uint64_t;
-    static constexpr Lanes kAllLanes = (Lanes{1} << L) - 1;
+    static constexpr Lanes kAllLanes = L == 64 ? ~Lanes{0} : (Lanes{1} << (L % 64)) - 1;
 
     explicit SoftColumn(const Smoothing& s)
         : libm_(*s.libm), gamma_(s.gamma), min_term_is_one_(s.min_term_is_one),
@@ -234,6 +235,51 @@ void soft_row(const RowProblem& p) {
         if (const auto irregular = column.compute(up, diag, left, cost, out); irregular != 0) [[unlikely]]
             column.patch(irregular, up, diag, left, cost, out);
         for (std::size_t v = 0; v < Vectors; ++v) Ops::storeu(p.row + j * L + v * W, out[v]);
+    }
+}
+
+// Two rows of P pairs (see TwoRowProblem) as one column of 2P lanes: in step t the first P lanes
+// compute row i's column t and the other P row i + 1's column t - 1, whose upper neighbours row i
+// computed in the steps before. A column's cells wait on their left neighbours through exp, the
+// log bracket and the calls it leaves; the second row's cells do not wait on the first row's of
+// the same step, so each step holds twice the independent work of one row. In the first step the
+// second row has no cell yet, and in the last the first row none any more: those lanes compute
+// on stand-in neighbours (valid cells of the other row) and are set aside.
+template <class Ops, std::size_t P>
+void soft_two_rows(const TwoRowProblem& p) {
+    using V = typename Ops::V;
+    using Column = SoftColumn<Ops, 2 * P>;
+    using Lanes = typename Column::Lanes;
+    constexpr std::size_t W = Column::W, Half = P / W;
+    static_assert(Half * W == P);
+    Column column(p.smoothing);
+    const std::size_t m = p.m;
+    constexpr Lanes kFirst = (Lanes{1} << P) - 1, kSecond = Column::kAllLanes & ~kFirst;
+    for (std::size_t t = 1; t <= m + 1; ++t) {
+        V up[2 * Half], diag[2 * Half], left[2 * Half], cost[2 * Half], out[2 * Half];
+        const std::size_t a = t <= m ? t : m;      // the first row's column (a stand-in after m)
+        const bool second_live = t >= 2;
+        const std::size_t b = second_live ? t - 1 : 1;  // the second row's column (a stand-in at 1)
+        const double* second_above = second_live ? p.first : p.above;
+        const double* second_row = second_live ? p.second : p.first;
+        const double* second_cost = second_live ? p.second_cost : p.first_cost;
+        for (std::size_t v = 0; v < Half; ++v) {
+            up[v] = Ops::loadu(p.above + a * P + v * W);
+            diag[v] = Ops::loadu(p.above + (a - 1) * P + v * W);
+            left[v] = Ops::loadu(p.first + (a - 1) * P + v * W);
+            cost[v] = Ops::loadu(p.first_cost + (a - 1) * P + v * W);
+            up[Half + v] = Ops::loadu(second_above + b * P + v * W);
+            diag[Half + v] = Ops::loadu(second_above + (b - 1) * P + v * W);
+            left[Half + v] = Ops::loadu(second_row + (b - 1) * P + v * W);
+            cost[Half + v] = Ops::loadu(second_cost + (b - 1) * P + v * W);
+        }
+        const Lanes live = (t <= m ? kFirst : 0) | (second_live ? kSecond : 0);
+        if (const Lanes irregular = column.compute(up, diag, left, cost, out) & live; irregular != 0) [[unlikely]]
+            column.patch(irregular, up, diag, left, cost, out);
+        if (t <= m)
+            for (std::size_t v = 0; v < Half; ++v) Ops::storeu(p.first + t * P + v * W, out[v]);
+        if (second_live)
+            for (std::size_t v = 0; v < Half; ++v) Ops::storeu(p.second + b * P + v * W, out[Half + v]);
     }
 }
 

@@ -29,6 +29,18 @@ struct RowProblem {
     Smoothing smoothing;
 };
 
+// Rows i and i + 1 of the accumulated matrices of several pairs (the kernel's width), laid out as
+// in RowProblem, swept together: in step t row i's column t and row i + 1's column t - 1.
+struct TwoRowProblem {
+    const double* above;         // R[i - 1][0..m]
+    double* first;               // R[i][0..m]; entries [0] of every pair are already set
+    double* second;              // R[i + 1][0..m]; likewise
+    const double* first_cost;    // costs of row i: first_cost[j - 1] for column j
+    const double* second_cost;   // costs of row i + 1
+    std::size_t m;               // at least 1
+    Smoothing smoothing;
+};
+
 // Rows i0 + 1 .. i0 + width of the accumulated matrix of one pair, one row per lane.
 struct StripProblem {
     const double* above;  // R[i0][0..m]
@@ -40,6 +52,7 @@ struct StripProblem {
 };
 
 using RowKernel = void (*)(const RowProblem&);
+using TwoRowKernel = void (*)(const TwoRowProblem&);
 using StripKernel = void (*)(const StripProblem&);
 
 // The more independent exp and log calls a step holds, the more the processor overlaps, so wide
@@ -50,6 +63,7 @@ inline constexpr std::size_t kWidest = kWidths[0];
 
 struct Kernels {
     RowKernel rows[kWidthCount];  // by the width at the same index
+    TwoRowKernel two_rows[kWidthCount];  // null where the width runs one row at a time
     StripKernel strips[kWidthCount];
 };
 

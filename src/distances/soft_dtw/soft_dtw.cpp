@@ -58,26 +58,43 @@ struct CellRule {
 // at +inf. Answered without sweeping, which for an empty y would still visit every row of x.
 inline double empty_alignment(std::size_t n, std::size_t m) noexcept { return n == m ? 0.0 : kInfinity; }
 
-// out[k] = soft_dtw_pair(x, ys[k], gamma) for k < lanes, all ys of one shape (m time steps). The
-// workspace holds (3m + 2) * lanes doubles: two rows of the accumulated matrices and one row of
-// their costs, interleaved, element [j] of pair k at j * lanes + k; `features`, if not null,
-// m * d * lanes more.
+// out[k] = soft_dtw_pair(x, ys[k], gamma) for k < lanes, all ys of one shape (m time steps). Rows
+// go two at a time where the table has a kernel for it, the last odd one alone. The workspace
+// holds (5m + 3) * lanes doubles: three rows of the accumulated matrices and two rows of their
+// costs, interleaved, element [j] of pair k at j * lanes + k; `features`, if not null, m * d *
+// lanes more.
 void soft_dtw_group(const Series& x, const Series* ys, std::size_t lanes, const CellRule& rule,
-                    soft_dtw::RowKernel sweep_row, double* workspace, double* features, double* out) {
+                    soft_dtw::RowKernel sweep_row, soft_dtw::TwoRowKernel sweep_two_rows, double* workspace,
+                    double* features, double* out) {
     const std::size_t n = x.extent(0), m = ys[0].extent(0), d = x.extent(1);
     for (std::size_t k = 0; k < lanes; ++k) check_feature_counts(x, ys[k]);
     if (features != nullptr) interleave_features(ys, lanes, d, features);
     const std::size_t width = (m + 1) * lanes;
     double* prev = workspace;
     double* cur = prev + width;
-    double* cost = cur + width;
+    double* next = cur + width;
+    double* cost = next + width;
+    double* next_cost = cost + m * lanes;
+    auto costs_of_row = [&](std::size_t i, double* to) {
+        if (features != nullptr)
+            costs_from_features(x, i, features, m, lanes, m, to);
+        else
+            for (std::size_t k = 0; k < lanes; ++k) row_costs(x, i, ys[k], to + k, lanes, m);
+    };
     std::fill(prev, prev + width, kInfinity);
     std::fill(prev, prev + lanes, 0.0);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (features != nullptr)
-            costs_from_features(x, i, features, m, lanes, m, cost);
-        else
-            for (std::size_t k = 0; k < lanes; ++k) row_costs(x, i, ys[k], cost + k, lanes, m);
+    std::size_t i = 0;
+    if (sweep_two_rows != nullptr)
+        for (; i + 2 <= n; i += 2) {
+            costs_of_row(i, cost);
+            costs_of_row(i + 1, next_cost);
+            std::fill(cur, cur + lanes, kInfinity);
+            std::fill(next, next + lanes, kInfinity);
+            sweep_two_rows({prev, cur, next, cost, next_cost, m, rule.smoothing});
+            std::swap(prev, next);
+        }
+    for (; i < n; ++i) {
+        costs_of_row(i, cost);
         std::fill(cur, cur + lanes, kInfinity);
         sweep_row({prev, cur, cost, m, rule.smoothing});
         std::swap(prev, cur);
@@ -93,9 +110,9 @@ void soft_dtw_row(const Series& x, const SeriesSet& y, const CellRule& rule, dou
         std::fill(row, row + count, empty_alignment(x.extent(0), m));
         return;
     }
-    // (3m + 2) doubles per lane, for the widest group, and the features of its series.
+    // (5m + 3) doubles per lane, for the widest group, and the features of its series.
     const std::size_t widest = std::min(count, kWidest), d = x.extent(1);
-    auto workspace = Buffer<double>::uninitialized(checked_mul(checked_add(checked_mul(m, 3), 2), widest));
+    auto workspace = Buffer<double>::uninitialized(checked_mul(checked_add(checked_mul(m, 5), 3), widest));
     const bool copy = d > 0 && m <= kMaxFeatureCopy / d / widest;
     auto feature_copy = Buffer<double>::uninitialized(copy ? m * d * widest : 0);
     double* const features = copy ? feature_copy.data() : nullptr;
@@ -106,7 +123,8 @@ void soft_dtw_row(const Series& x, const SeriesSet& y, const CellRule& rule, dou
         const std::size_t lanes = kWidths[w];
         for (; j + lanes <= count; j += lanes) {
             for (std::size_t k = 0; k < lanes; ++k) group[k] = y[j + k];
-            soft_dtw_group(x, group.data(), lanes, rule, kernels.rows[w], workspace.data(), features, row + j);
+            soft_dtw_group(x, group.data(), lanes, rule, kernels.rows[w], kernels.two_rows[w], workspace.data(),
+                           features, row + j);
         }
     }
 }
