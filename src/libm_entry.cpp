@@ -114,24 +114,38 @@ void for_each_exp_probe(Consumer&& consume) {
     }
 }
 
-// Whether the lane exp `lanes` gives the library's bits on every probe, fed in chunks.
-bool exp_agrees(simd::ExpArray lanes) {
-    constexpr std::size_t kChunk = 64;
-    double in[kChunk], out[kChunk];
+// The lane functions are probed with arrays of at most this many arguments.
+constexpr std::size_t kChunk = 64;
+
+// Whether check(in, count) holds for every chunk of the arguments that for_each_probe gives.
+template <typename ForEachProbe, typename Check>
+bool every_chunk(ForEachProbe&& for_each_probe, Check&& check) {
+    double in[kChunk];
     std::size_t held = 0;
-    bool same = true;
+    bool holds = true;
     auto flush = [&] {
-        lanes(in, out, held);
-        for (std::size_t k = 0; k < held; ++k)
-            same = same && std::bit_cast<std::uint64_t>(out[k]) == std::bit_cast<std::uint64_t>(public_exp(in[k]));
+        holds = check(static_cast<const double*>(in), held) && holds;
         held = 0;
     };
-    for_each_exp_probe([&](double x) {
+    for_each_probe([&](double x) {
         in[held++] = x;
         if (held == kChunk) flush();
     });
     flush();
-    return same;
+    return holds;
+}
+
+// Whether the lane exp `lanes` gives the library's bits on every probe.
+bool exp_agrees(simd::ExpArray lanes) {
+    const auto probes = [](auto&& consume) { for_each_exp_probe(consume); };
+    return every_chunk(probes, [&](const double* in, std::size_t count) {
+        double out[kChunk];
+        lanes(in, out, count);
+        bool same = true;
+        for (std::size_t k = 0; k < count; ++k)
+            same = same && std::bit_cast<std::uint64_t>(out[k]) == std::bit_cast<std::uint64_t>(public_exp(in[k]));
+        return same;
+    });
 }
 
 // The first lane variant that agrees with the library's exp, or library.
@@ -164,26 +178,19 @@ void for_each_log_probe(Consumer&& consume) {
     }
 }
 
-// Whether log lies inside the lane bracket on every probe, fed in chunks.
+// Whether log lies inside the lane bracket on every probe.
 bool log_within(simd::LogBracketArray bracket, Unary log) {
-    constexpr std::size_t kChunk = 64;
-    double in[kChunk], lo[kChunk], hi[kChunk];
-    std::size_t held = 0;
-    bool inside = true;
-    auto flush = [&] {
-        bracket(in, lo, hi, held);
-        for (std::size_t k = 0; k < held; ++k) {
+    const auto probes = [](auto&& consume) { for_each_log_probe(consume); };
+    return every_chunk(probes, [&](const double* in, std::size_t count) {
+        double lo[kChunk], hi[kChunk];
+        bracket(in, lo, hi, count);
+        bool inside = true;
+        for (std::size_t k = 0; k < count; ++k) {
             const double value = log(in[k]);
             inside = inside && lo[k] <= value && value <= hi[k];
         }
-        held = 0;
-    };
-    for_each_log_probe([&](double x) {
-        in[held++] = x;
-        if (held == kChunk) flush();
+        return inside;
     });
-    flush();
-    return inside;
 }
 
 LibmEntry resolve() {
