@@ -126,9 +126,14 @@ struct Lanes {
         V e[Vectors];
         unsigned unsettled = 0;
         for (std::size_t v = 0; v < Vectors; ++v) {
-            // The cost as the cost rows sum it: from 0.0, the squared differences x - y by feature.
+            // The cost as the cost rows sum it: from 0.0, the squared differences x - y by feature
+            // (the first outside the loop, which then has nothing to do for one feature).
             V cost = Ops::broadcast(0.0);
-            for (std::size_t f = 0; f < p.d; ++f) {
+            if (p.d > 0) {
+                const V diff = Ops::sub(Ops::loadu(x + v * W), Ops::loadu(y + v * W));
+                cost = Ops::add(cost, Ops::mul(diff, diff));
+            }
+            for (std::size_t f = 1; f < p.d; ++f) {
                 const V diff = Ops::sub(Ops::loadu(x + f * p.x_stride + v * W), Ops::loadu(y + f * p.y_stride + v * W));
                 cost = Ops::add(cost, Ops::mul(diff, diff));
             }
@@ -193,7 +198,8 @@ struct Lanes {
     // Steps [t, end) up to the first whose exp leaves a lane unsettled; returns the step reached.
     // The state is copied in and out so that it lives in registers inside the loop.
     template <bool Edge>
-    static std::size_t fast_steps(const FeatureStrip& p, State& state, std::size_t t, std::size_t end) {
+    static std::size_t fast_steps(const FeatureStrip& problem, State& state, std::size_t t, std::size_t end) {
+        const FeatureStrip p = problem;  // a copy no store of the loop can touch, kept in registers
         V prev[Vectors], prev2[Vectors];
         for (std::size_t v = 0; v < Vectors; ++v) prev[v] = state.prev[v], prev2[v] = state.prev2[v];
         for (; t < end; ++t) {
