@@ -129,9 +129,11 @@ struct Lanes {
     static constexpr std::size_t W = Ops::lanes, Vectors = L / W;
     static_assert(Vectors * W == L);
 
-    // The recurrence's results of steps t - 1 and t - 2.
+    // The recurrence's results of step t - 1, and the diagonal neighbours of step t: the results
+    // of step t - 2 moved up one lane, which step t - 1 already formed as its upper neighbours
+    // (before the triangle's mirror), so each step moves one vector across lanes, not two.
     struct State {
-        V prev[Vectors], prev2[Vectors];
+        V prev[Vectors], diag[Vectors];
     };
 
     // The local kernels of step t into `kernel`. Edge: steps where some lanes lie outside their
@@ -184,16 +186,17 @@ struct Lanes {
         return true;
     }
 
-    // Step t of the recurrence (see strip above), the results moved into prev and prev2.
+    // Step t of the recurrence (see strip above), the results moved into prev and diag.
     template <bool Edge>
     [[gnu::always_inline]] static void advance(const FeatureStrip& p, std::size_t t, const V (&kernel)[Vectors],
-                                               V (&prev)[Vectors], V (&prev2)[Vectors]) {
+                                               V (&prev)[Vectors], V (&diag)[Vectors]) {
         const std::size_t m = p.m;
-        V carry_up = Ops::broadcast(!Edge || t <= m ? p.above[t] : 0.0);
-        V carry_diag = Ops::broadcast(!Edge || t - 1 <= m ? p.above[t - 1] : 0.0);
+        V carry = Ops::broadcast(!Edge || t <= m ? p.above[t] : 0.0);
         V out[Vectors];
         for (std::size_t v = 0; v < Vectors; ++v) {
-            V up = Ops::shift_in(prev[v], carry_up);
+            const V shifted = Ops::shift_in(prev[v], carry);
+            carry = prev[v];
+            V up = shifted;
             if constexpr (Triangle) {
                 // Lane k reaches its diagonal in step i0 + 1 + 2k, where its upper neighbour is
                 // the mirror of its left one.
@@ -201,9 +204,8 @@ struct Lanes {
                 const V diagonal_step = Ops::add(Ops::add(lane, lane), Ops::broadcast(static_cast<double>(p.first_row + 1)));
                 up = Ops::blend(Ops::eq(Ops::broadcast(static_cast<double>(t)), diagonal_step), prev[v], up);
             }
-            const V diag = Ops::shift_in(prev2[v], carry_diag);
-            carry_up = prev[v], carry_diag = prev2[v];
-            out[v] = Ops::mul(Ops::add(Ops::add(prev[v], up), diag), kernel[v]);
+            out[v] = Ops::mul(Ops::add(Ops::add(prev[v], up), diag[v]), kernel[v]);
+            diag[v] = shifted;
         }
         if (Edge && t < L) {
             // Lanes whose row has not started hold its boundary, 0.
@@ -212,7 +214,7 @@ struct Lanes {
                 out[v] = Ops::blend(Ops::lt(Ops::iota(static_cast<double>(v * W)), started), out[v], Ops::broadcast(0.0));
         }
         if (!Edge || t >= L) p.below[t - (L - 1)] = Ops::last_lane(out[Vectors - 1]);
-        for (std::size_t v = 0; v < Vectors; ++v) prev2[v] = prev[v], prev[v] = out[v];
+        for (std::size_t v = 0; v < Vectors; ++v) prev[v] = out[v];
     }
 
     // Steps [t, end) up to the first whose exp leaves a lane unsettled; returns the step reached.
@@ -220,14 +222,14 @@ struct Lanes {
     template <bool Edge>
     static std::size_t fast_steps(const FeatureStrip& problem, State& state, std::size_t t, std::size_t end) {
         const FeatureStrip p = problem;  // a copy no store of the loop can touch, kept in registers
-        V prev[Vectors], prev2[Vectors];
-        for (std::size_t v = 0; v < Vectors; ++v) prev[v] = state.prev[v], prev2[v] = state.prev2[v];
+        V prev[Vectors], diag[Vectors];
+        for (std::size_t v = 0; v < Vectors; ++v) prev[v] = state.prev[v], diag[v] = state.diag[v];
         for (; t < end; ++t) {
             V kernel[Vectors];
             if (!local_kernels<false, Edge>(p, t, kernel)) break;
-            advance<Edge>(p, t, kernel, prev, prev2);
+            advance<Edge>(p, t, kernel, prev, diag);
         }
-        for (std::size_t v = 0; v < Vectors; ++v) state.prev[v] = prev[v], state.prev2[v] = prev2[v];
+        for (std::size_t v = 0; v < Vectors; ++v) state.prev[v] = prev[v], state.diag[v] = diag[v];
         return t;
     }
 
@@ -235,7 +237,7 @@ struct Lanes {
     [[gnu::noinline]] static void careful_step(const FeatureStrip& p, State& state, std::size_t t) {
         V kernel[Vectors];
         local_kernels<true, Edge>(p, t, kernel);
-        advance<Edge>(p, t, kernel, state.prev, state.prev2);
+        advance<Edge>(p, t, kernel, state.prev, state.diag);
     }
 
     template <bool Edge>
@@ -248,7 +250,9 @@ struct Lanes {
 
     static void run(const FeatureStrip& p) {
         State state;
-        for (std::size_t v = 0; v < Vectors; ++v) state.prev[v] = state.prev2[v] = Ops::broadcast(0.0);
+        // Before step 1: the boundary, 0 below the first row, and R[i0][0] diagonal to lane 0.
+        for (std::size_t v = 0; v < Vectors; ++v) state.prev[v] = state.diag[v] = Ops::broadcast(0.0);
+        state.diag[0] = Ops::shift_in(state.diag[0], Ops::broadcast(p.above[0]));
         const std::size_t m = p.m, end = m + L;  // steps 1 .. m + L - 1
         steps<true>(p, state, 1, L);                      // some rows not started
         steps<false>(p, state, L, m + 1);                 // every lane inside its row
