@@ -198,7 +198,9 @@ double sweep_strips(const Series& x, const Series& y, const KernelRule& rule, Sw
     // The columns a strip of L rows from i spans.
     const auto width_of = [&](std::size_t i, std::size_t L) { return Triangle ? i + L : columns; };
     std::size_t i = 0;
-    if (rule.exp_lanes != nullptr && sweep.lane_x != nullptr) {
+    // The feature strips with the lane exp, for at least one feature (without any, every cost
+    // is 0 and the plain strips serve).
+    if (rule.exp_lanes != nullptr && sweep.lane_x != nullptr && x.extent(1) > 0) {
         sweep.keep_lanes(x, y, x.extent(1));
         for (std::size_t w = 0; w < kWidthCount; ++w) {
             const std::size_t L = kWidths[w], strips = (n - i) / L;

@@ -56,7 +56,7 @@ struct FeatureStrip {
                                // readable (finite) entries on either side
     std::size_t y_stride;
     std::size_t y_steps;
-    std::size_t d;
+    std::size_t d;             // at least 1
     std::size_t m;             // at least 1
     std::size_t first_row;     // i0
     bool fused;                // the lane exp variant with fused multiply-adds, else the plain one

@@ -148,13 +148,12 @@ struct Lanes {
         V e[Vectors];
         unsigned unsettled = 0;
         for (std::size_t v = 0; v < Vectors; ++v) {
-            // The cost as the cost rows sum it: from 0.0, the squared differences x - y by feature
-            // (the first outside the loop, which then has nothing to do for one feature).
-            V cost = Ops::broadcast(0.0);
-            if (p.d > 0) {
-                const V diff = Ops::sub(Ops::loadu(x + v * W), Ops::loadu(y + v * W));
-                cost = Ops::add(cost, Ops::mul(diff, diff));
-            }
+            // The cost as the cost rows sum it: from 0.0, the squared differences x - y by feature.
+            // The first feature outside the loop, which then has nothing to do for one feature;
+            // 0.0 + diff * diff is diff * diff to the bit (a square is never -0, a NaN stays
+            // the same NaN), so that addition is left out.
+            const V first = Ops::sub(Ops::loadu(x + v * W), Ops::loadu(y + v * W));
+            V cost = Ops::mul(first, first);
             for (std::size_t f = 1; f < p.d; ++f) {
                 const V diff = Ops::sub(Ops::loadu(x + f * p.x_stride + v * W), Ops::loadu(y + f * p.y_stride + v * W));
                 cost = Ops::add(cost, Ops::mul(diff, diff));
