@@ -223,10 +223,15 @@ struct Lanes {
         const FeatureStrip p = problem;  // a copy no store of the loop can touch, kept in registers
         V prev[Vectors], diag[Vectors];
         for (std::size_t v = 0; v < Vectors; ++v) prev[v] = state.prev[v], diag[v] = state.diag[v];
-        for (; t < end; ++t) {
-            V kernel[Vectors];
-            if (!local_kernels<false, Edge>(p, t, kernel)) break;
+        // Each step forms the next step's kernels before its own recurrence, one step ahead.
+        V kernel[Vectors];
+        bool ready = t < end && local_kernels<false, Edge>(p, t, kernel);
+        while (ready) {
+            V next[Vectors];
+            ready = t + 1 < end && local_kernels<false, Edge>(p, t + 1, next);
             advance<Edge>(p, t, kernel, prev, diag);
+            ++t;
+            for (std::size_t v = 0; v < Vectors; ++v) kernel[v] = next[v];
         }
         for (std::size_t v = 0; v < Vectors; ++v) state.prev[v] = prev[v], state.diag[v] = diag[v];
         return t;
