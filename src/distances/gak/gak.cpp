@@ -2,8 +2,10 @@
 // recurrence ((left + up) + diag) * kernel is a chain of two additions and a multiplication
 // through `left`. So a pair is swept in strips of rows, one row per lane, each row one column
 // behind the row above it (gak/strip-inl.hpp), and while one strip's recurrence runs, the exp
-// calls of the next strip run beside it. The self-similarities sweep the lower triangle in the
-// same strips. Every cell gets exactly the arithmetic of the plain row-by-row sweep.
+// calls of the next strip run beside it; with the lane exp, each strip computes its cells'
+// costs and exponentials itself from copies of the two series' features. The self-similarities
+// sweep the lower triangle in the same strips. Every cell gets exactly the arithmetic of the
+// plain row-by-row sweep.
 #include "distances/gak/gak.hpp"
 
 #include <algorithm>

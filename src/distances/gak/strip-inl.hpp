@@ -11,7 +11,8 @@
 // With the library's exp, each step also runs L exp calls of the next strip. The calls do not
 // depend on the recurrence, whose chain (a shuffle, two additions and a multiplication per step)
 // then runs in their shadow. With the lane exp, each step takes the exp of its own cells'
-// arguments beside the chain just the same.
+// arguments beside the chain just the same; the feature strips further down (the lane exp's
+// usual path) also form those arguments from the features themselves.
 
 namespace gak_strips {
 
