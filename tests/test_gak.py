@@ -166,6 +166,43 @@ def test_every_simd_and_libm_path_matches_the_reference(simd, libm):
         assert_same_array(actual[k], reference_cdist_gak(x, y, sigma))
 
 
+# Series near each other but for one "wall" step 38.2 away, a row of x or a column of y, that
+# every alignment of a walled series with a plain one crosses: with sigma = 1 the wall's exp
+# arguments lie in (-749, -710), whose subnormal results the lane exp leaves to its one-lane
+# path, and the sums carry those results' bits. The walls sit in strips of every width and in
+# their first and last steps; the plain variant of the library's exp is chosen by hiding FMA
+# from the C library.
+def wall_sets():
+    rng = np.random.default_rng(21)
+    walled_x, plain_y = rng.uniform(0.0, 0.5, size=(3, 21, 1)), rng.uniform(0.0, 0.5, size=(2, 19, 1))
+    plain_x, walled_y = rng.uniform(0.0, 0.5, size=(2, 21, 1)), rng.uniform(0.0, 0.5, size=(3, 19, 1))
+    for k, (row, column) in enumerate(((3, 0), (12, 9), (20, 18))):
+        walled_x[k, row] += 38.2
+        walled_y[k, column] += 38.2
+    return (walled_x, plain_y), (plain_x, walled_y)
+
+
+WALL_SCRIPT = "import sys, numpy as np, _rust_core\n" + inspect.getsource(wall_sets) + """
+out = []
+for x, y in wall_sets():
+    out += [_rust_core.unnormalized_gak_py(p, q, 1.0) for p in x for q in y]
+    out += list(_rust_core.cdist_gak(x, y, 1.0).ravel())
+sys.stdout.write(np.array(out).tobytes().hex())
+"""
+
+
+@pytest.mark.parametrize("simd", ["scalar", "avx2", "avx512"])
+@pytest.mark.parametrize("env", [{}, {"GLIBC_TUNABLES": "glibc.cpu.hwcaps=-AVX2,-FMA"}], ids=["fused", "plain"])
+def test_subnormal_local_kernels_match_the_reference(simd, env):
+    actual = float64s_from_script(WALL_SCRIPT, RC_SIMD=simd, **env)
+    expected = []
+    for x, y in wall_sets():
+        sums = [reference_unnormalized_gak(p, q, 1.0) for p in x for q in y]
+        assert all(0.0 < k < 1e-280 for k in sums)  # the case at hand: every alignment crosses a wall
+        expected += sums + list(np.ravel(reference_cdist_gak(x, y, 1.0)))
+    assert_same_array(actual, np.array(expected))
+
+
 def test_series_too_wide_to_copy_read_their_features_in_place():
     # 5 steps of 2**20 features exceed the copy the sweeps keep for vectorised costs; such series
     # are read in place. Every cost is 2**20 exactly (ones against zeros), as for one feature

@@ -101,13 +101,17 @@ struct ExactExp {
 
     // exp of every lane of x.
     static V compute(V x) {
-        namespace d = rc::simd::exp_detail;
-        // Step 1 as comparisons of |x|: both fail for NaN, which leaves the regular range too.
-        const V magnitude = Ops::from_bits(Ops::and_bits(Ops::bits(x), Ops::broadcast_bits(0x7fffffffffffffffu)));
-        const M outside = Ops::either(Ops::lt(magnitude, Ops::broadcast(d::kTinyBound)),
-                                      Ops::not_lt(magnitude, Ops::broadcast(d::kLargeBound)));
-        const unsigned special = Ops::mask_bits(outside);
+        const V magnitude = magnitude_of(x);
+        const unsigned special = special_lanes(magnitude);
+        const V y = regular(x);
+        if (special == 0) [[likely]]
+            return y;
+        return mend(x, y, magnitude, special);
+    }
 
+    // The vector path of the regular range, for every lane.
+    [[gnu::always_inline]] static V regular(V x) {
+        namespace d = rc::simd::exp_detail;
         V kd = mul_add(Ops::broadcast(d::kInvLn2N), x, Ops::broadcast(d::kShift));
         const I ki = Ops::bits(kd);
         kd = Ops::sub(kd, Ops::broadcast(d::kShift));
@@ -132,10 +136,21 @@ struct ExactExp {
                                          Ops::add(Ops::broadcast(d::kC4), Ops::mul(r, Ops::broadcast(d::kC5)))));
         }
         const V scale = Ops::from_bits(sbits);
-        const V y = mul_add(scale, tmp, scale);
+        return mul_add(scale, tmp, scale);
+    }
+
+    // exp of every lane of x as compute gives it, the special lanes settled inline, except the
+    // lanes whose result may overflow or turn subnormal: those are flagged in `unsettled` (bit k
+    // for lane k) and hold no result. With no call to make, a loop around this keeps its other
+    // values in registers; it hands the rare flagged vector to compute.
+    [[gnu::always_inline]] static V compute_settled(V x, unsigned& unsettled) {
+        const V magnitude = magnitude_of(x);
+        const unsigned special = special_lanes(magnitude);
+        const V y = regular(x);
+        unsettled = 0;
         if (special == 0) [[likely]]
             return y;
-        return mend(x, y, magnitude, special);
+        return settle(x, y, magnitude, special, unsettled);
     }
 
     // exp of in[0..count) into out[0..count); in and out may be the same array.
@@ -151,8 +166,33 @@ struct ExactExp {
     }
 
 private:
+    static V magnitude_of(V x) {
+        return Ops::from_bits(Ops::and_bits(Ops::bits(x), Ops::broadcast_bits(0x7fffffffffffffffu)));
+    }
+
+    // Step 1 as comparisons of |x|: both fail for NaN, which leaves the regular range too.
+    static unsigned special_lanes(V magnitude) {
+        namespace d = rc::simd::exp_detail;
+        return Ops::mask_bits(Ops::either(Ops::lt(magnitude, Ops::broadcast(d::kTinyBound)),
+                                          Ops::not_lt(magnitude, Ops::broadcast(d::kLargeBound))));
+    }
+
     // The lanes outside the regular range.
     [[gnu::noinline]] static V mend(V x, V y, V magnitude, unsigned special) {
+        unsigned scaled = 0;
+        y = settle(x, y, magnitude, special, scaled);
+        if (scaled == 0) return y;
+        alignas(64) double xs[W], ys[W];
+        Ops::storeu(xs, x);
+        Ops::storeu(ys, y);
+        for (std::size_t w = 0; w < W; ++w)
+            if ((scaled >> w) & 1u) ys[w] = exp_one<Fused>(xs[w]);
+        return Ops::loadu(ys);
+    }
+
+    // The special lanes settled by a rule (1 + x, +0, inf); those left for exp_one are flagged in
+    // `scaled`.
+    [[gnu::always_inline]] static V settle(V x, V y, V magnitude, unsigned special, unsigned& scaled) {
         namespace d = rc::simd::exp_detail;
         const M tiny = Ops::lt(magnitude, Ops::broadcast(d::kTinyBound)), unordered = Ops::unordered(x);
         const V inf = Ops::broadcast(__builtin_inf());
@@ -161,14 +201,8 @@ private:
         y = Ops::blend(Ops::either(tiny, unordered), Ops::add(Ops::broadcast(1.0), x), y);
         y = Ops::blend(zero, Ops::broadcast(0.0), Ops::blend(overflow, inf, y));
         const unsigned settled = Ops::mask_bits(Ops::either(Ops::either(tiny, unordered), Ops::either(zero, overflow)));
-        const unsigned scaled = special & ~settled;
-        if (scaled == 0) return y;
-        alignas(64) double xs[W], ys[W];
-        Ops::storeu(xs, x);
-        Ops::storeu(ys, y);
-        for (std::size_t w = 0; w < W; ++w)
-            if ((scaled >> w) & 1u) ys[w] = exp_one<Fused>(xs[w]);
-        return Ops::loadu(ys);
+        scaled = special & ~settled;
+        return y;
     }
 };
 

@@ -2,8 +2,10 @@
 // recurrence ((left + up) + diag) * kernel is a chain of two additions and a multiplication
 // through `left`. So a pair is swept in strips of rows, one row per lane, each row one column
 // behind the row above it (gak/strip-inl.hpp), and while one strip's recurrence runs, the exp
-// calls of the next strip run beside it. The self-similarities sweep the lower triangle in the
-// same strips. Every cell gets exactly the arithmetic of the plain row-by-row sweep.
+// calls of the next strip run beside it; with the lane exp, each strip computes its cells'
+// costs and exponentials itself from copies of the two series' features. The self-similarities
+// sweep the lower triangle in the same strips. Every cell gets exactly the arithmetic of the
+// plain row-by-row sweep.
 #include "distances/gak/gak.hpp"
 
 #include <algorithm>
@@ -27,6 +29,7 @@
 namespace rc::distances {
 namespace {
 
+using global_alignment::kReversedPadding;
 using global_alignment::kWidest;
 using global_alignment::kWidthCount;
 using global_alignment::kWidths;
@@ -70,26 +73,34 @@ struct KernelRule {
     }
 };
 
-// Working rows of sweeps over series of at most `columns` time steps and d features, in one
-// allocation that a row of cdist_gak reuses for all its pairs: two rows of R, one row of costs,
-// the skewed cells of two strips, and the other series' features laid out for
-// costs_from_features, unless that copy would be large (then costs are read from the series).
+// Working rows of sweeps of series of at most `x_steps` time steps against series of at most
+// `columns`, both of d features, in one allocation that a row of cdist_gak reuses for all its
+// pairs: two rows of R, one row of costs, the skewed cells of two strips, the other series'
+// features laid out for costs_from_features, and the two series' features laid out for the
+// feature strips; the copies only unless they would be large (then costs are read from the
+// series).
 struct SweepRows {
     Buffer<double> storage;
     std::array<double*, 2> rows;    // the row above a strip, and the strip's last row
     double* costs;
     std::array<double*, 2> strips;  // the skewed cells of two strips (see gak/kernels.hpp)
     double* features;               // null when not kept
+    double* lane_x;                 // x's features by feature (see FeatureStrip); null when not kept
+    double* reversed_y;             // y's features reversed between paddings; null when not kept
 
-    SweepRows(std::size_t columns, std::size_t d)
-        : storage(Buffer<double>::uninitialized(
+    SweepRows(std::size_t x_steps, std::size_t columns, std::size_t d)
+        : storage(Buffer<double>::uninitialized(checked_add(
               checked_add(checked_add(checked_mul(checked_add(columns, 1), 3), 2 * strip_size(columns)),
-                          feature_copy(columns, d)))) {
+                          feature_copy(columns, d)),
+              lane_copy(x_steps, columns, d)))) {
         rows = {storage.data(), storage.data() + columns + 1};
         costs = rows[1] + columns + 1;
         strips[0] = costs + columns + 1;
         strips[1] = strips[0] + strip_size(columns);
         features = feature_copy(columns, d) > 0 ? strips[1] + strip_size(columns) : nullptr;
+        const bool lanes = lane_copy(x_steps, columns, d) > 0;
+        lane_x = lanes ? strips[1] + strip_size(columns) + feature_copy(columns, d) : nullptr;
+        reversed_y = lanes ? lane_x + x_steps * d : nullptr;
     }
 
     // Row 0 of R for a sweep of m columns, R[0][0] = 1, then zeros; the other row zero too, as
@@ -103,6 +114,27 @@ struct SweepRows {
     // Lays out the first d features of the series that the next cost rows read.
     void keep_features(const Series& other, std::size_t d) noexcept {
         if (features != nullptr) interleave_features(&other, 1, d, features);
+    }
+
+    // Lays out the first d features of x and y for the feature strips of x against y.
+    void keep_lanes(const Series& x, const Series& y, std::size_t d) noexcept {
+        const std::size_t n = x.extent(0), m = y.extent(0), stride = reversed_stride(m);
+        for (std::size_t f = 0; f < d; ++f) {
+            for (std::size_t i = 0; i < n; ++i) lane_x[f * n + i] = x(i, f);
+            double* reversed = reversed_y + f * stride;
+            std::fill(reversed, reversed + stride, 0.0);
+            for (std::size_t q = 0; q < m; ++q) reversed[kReversedPadding + q] = y(m - 1 - q, f);
+        }
+    }
+
+    // The feature strip of L rows from `first` of x against the first m steps of y, as laid out
+    // by keep_lanes.
+    global_alignment::FeatureStrip feature_strip(const Series& x, const Series& y, std::size_t first, std::size_t m,
+                                                 const KernelRule& rule) const noexcept {
+        const double divisor = rule.denom;
+        return {rows[0], rows[1], lane_x, x.extent(0), reversed_y + kReversedPadding, reversed_stride(y.extent(0)),
+                y.extent(0), x.extent(1), m, first, rule.exp_variant == simd::ExpVariant::fused, divisor,
+                exact_reciprocal(divisor)};
     }
 
     // The exp arguments -cost / denom of the strip of L rows first.. of x against the first m
@@ -145,6 +177,12 @@ private:
     static std::size_t feature_copy(std::size_t columns, std::size_t d) noexcept {
         return d > 0 && columns <= kMaxFeatureCopy / d ? columns * d : 0;
     }
+    static std::size_t reversed_stride(std::size_t columns) noexcept { return columns + 2 * kReversedPadding; }
+    // The doubles of keep_lanes' copies, 0 when they would be large (or hold nothing, d = 0).
+    static std::size_t lane_copy(std::size_t rows, std::size_t columns, std::size_t d) noexcept {
+        const bool small = d > 0 && rows <= kMaxFeatureCopy / d && reversed_stride(columns) <= kMaxFeatureCopy / d;
+        return small ? (rows + reversed_stride(columns)) * d : 0;
+    }
 };
 
 // R[n][m] when a series is empty: R[0][0] = 1 for two empty series, otherwise a boundary cell
@@ -159,10 +197,26 @@ double sweep_strips(const Series& x, const Series& y, const KernelRule& rule, Sw
     const std::size_t n = x.extent(0);
     const std::size_t columns = Triangle ? n : y.extent(0);
     sweep.start(columns);
-    sweep.keep_features(y, x.extent(1));
     // The columns a strip of L rows from i spans.
     const auto width_of = [&](std::size_t i, std::size_t L) { return Triangle ? i + L : columns; };
     std::size_t i = 0;
+    // The feature strips with the lane exp, for at least one feature (without any, every cost
+    // is 0 and the plain strips serve).
+    if (rule.exp_lanes != nullptr && sweep.lane_x != nullptr && x.extent(1) > 0) {
+        sweep.keep_lanes(x, y, x.extent(1));
+        for (std::size_t w = 0; w < kWidthCount; ++w) {
+            const std::size_t L = kWidths[w], strips = (n - i) / L;
+            const global_alignment::FeatureStripKernel strip =
+                Triangle ? rule.kernels.feature_triangle_strips[w] : rule.kernels.feature_strips[w];
+            for (std::size_t s = 0; s < strips; ++s, i += L) {
+                sweep.rows[1][0] = 0.0;
+                strip(sweep.feature_strip(x, y, i, width_of(i, L), rule));
+                std::swap(sweep.rows[0], sweep.rows[1]);
+            }
+        }
+        return sweep.rows[0][columns];
+    }
+    sweep.keep_features(y, x.extent(1));
     for (std::size_t w = 0; w < kWidthCount; ++w) {
         const std::size_t L = kWidths[w], strips = (n - i) / L;
         if (strips == 0) continue;
@@ -315,14 +369,15 @@ double normalized(ExtendedSum kxy, ExtendedSum kxx, ExtendedSum kyy) noexcept {
 double unnormalized_gak(const Series& x, const Series& y, double sigma) {
     if (x.extent(0) == 0 || y.extent(0) == 0) return empty_alignment_sum(x.extent(0), y.extent(0));
     const KernelRule rule(sigma);
-    SweepRows sweep(y.extent(0), x.extent(1));
+    SweepRows sweep(x.extent(0), y.extent(0), x.extent(1));
     return gak_sum(x, y, rule, sweep);
 }
 
 double gak(const Series& x, const Series& y, double sigma) {
     const KernelRule rule(sigma);
     // K(y, y) reads all of y's features, which may be more than x's.
-    SweepRows sweep(std::max(x.extent(0), y.extent(0)), std::max(x.extent(1), y.extent(1)));
+    const std::size_t longest = std::max(x.extent(0), y.extent(0));
+    SweepRows sweep(longest, longest, std::max(x.extent(1), y.extent(1)));
     const double kxy = gak_sum(x, y, rule, sweep);
     const double kxx = self_gak(x, rule, sweep);
     const double kyy = self_gak(y, rule, sweep);
@@ -337,7 +392,7 @@ Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
     auto result = Matrix<double>::uninitialized(x.extent(0), y.extent(0));
     const KernelRule rule(sigma);
     auto self_similarity = [&](const Series& s) {
-        SweepRows sweep(s.extent(0), s.extent(1));
+        SweepRows sweep(s.extent(0), s.extent(0), s.extent(1));
         return self_gak(s, rule, sweep);
     };
     // A set against itself: its self-similarities serve for both sides, and, the kernel sum
@@ -360,7 +415,7 @@ Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
     const std::vector<ExtendedSum>& ey_or_ex = symmetric ? ex : ey;
     fill_rows(result, [&](std::size_t i, double* row) {
         const Series xi = x[i];
-        SweepRows sweep(y.extent(1), x.extent(2));
+        SweepRows sweep(x.extent(1), y.extent(1), x.extent(2));
         const RowColumns columns{i, y.extent(0), symmetric};
         for (std::size_t k = 0; k < columns.count(); ++k) {
             const std::size_t j = columns[k];

@@ -40,11 +40,39 @@ struct StripProblem {
 
 using StripKernel = void (*)(const StripProblem&);
 
+// Steps a strip's lanes may read before and after a series' reversed copy (see FeatureStrip).
+inline constexpr std::size_t kReversedPadding = kWidest;
+
+// The same rows with the lane exp, the local kernels formed in the strip's lanes from the
+// series' features: no per-cell array is written or read. Cell (i0 + 1 + w, j) reads feature f
+// of x at x[f * x_stride + i0 + w] and of y at y_reversed[f * y_stride + (y_steps - j)], so the
+// lanes of one step read consecutive entries of both.
+struct FeatureStrip {
+    const double* above;       // R[i0][0..m]
+    double* below;             // receives R[i0 + width][1..m]
+    const double* x;           // x's features, feature by feature
+    std::size_t x_stride;
+    const double* y_reversed;  // y(y_steps - 1 - q, f) at q in [0, y_steps), kReversedPadding
+                               // readable (finite) entries on either side
+    std::size_t y_stride;
+    std::size_t y_steps;
+    std::size_t d;             // at least 1
+    std::size_t m;             // at least 1
+    std::size_t first_row;     // i0
+    bool fused;                // the lane exp variant with fused multiply-adds, else the plain one
+    double divisor;            // exp argument -cost / divisor
+    double exact_reciprocal;   // 1 / divisor when exact (then multiplied by), else 0
+};
+
+using FeatureStripKernel = void (*)(const FeatureStrip&);
+
 struct Kernels {
     StripKernel strips[kWidthCount];  // by the width at the same index
     // The same over the lower triangle of a series against itself, m = i0 + width (see
     // gak/strip-inl.hpp).
     StripKernel triangle_strips[kWidthCount];
+    FeatureStripKernel feature_strips[kWidthCount];
+    FeatureStripKernel feature_triangle_strips[kWidthCount];
 };
 
 }  // namespace rc::distances::global_alignment
