@@ -9,6 +9,7 @@
 //   kTarget        its name;
 //   kDtwRows       rows of x per DTW lane strip, 0 to run DTW pairs one at a time;
 //   kSoftDtwTwoRows  whether cdist_soft_dtw's groups sweep two rows at a time;
+//   kSoftDtwLanes  the widest soft-DTW group and strip it runs;
 //   manhattan_sum  its Manhattan lane kernel, or nullptr;
 //   kNdsScanBytes  the vector size of the front-search scan.
 // (no include guard, no includes)
@@ -23,8 +24,24 @@ constexpr rc::distances::dtw::LaneKernel dtw_lanes() {
 
 template <class Ops, std::size_t Pairs>
 constexpr rc::distances::soft_dtw::TwoRowKernel soft_two_rows() {
-    if constexpr (kSoftDtwTwoRows)
+    if constexpr (kSoftDtwTwoRows && Pairs <= kSoftDtwLanes)
         return soft_dtw_cells::soft_two_rows<Ops, Pairs>;
+    else
+        return nullptr;
+}
+
+template <class Ops, std::size_t L>
+constexpr rc::distances::soft_dtw::RowKernel soft_row() {
+    if constexpr (L <= kSoftDtwLanes)
+        return soft_dtw_cells::soft_row<Ops, L>;
+    else
+        return nullptr;
+}
+
+template <class Ops, std::size_t L>
+constexpr rc::distances::soft_dtw::StripKernel soft_strip() {
+    if constexpr (L <= kSoftDtwLanes)
+        return soft_dtw_cells::soft_strip<Ops, L>;
     else
         return nullptr;
 }
@@ -36,16 +53,12 @@ constinit const rc::simd::Kernels kKernels{
     .dtw = {rc::simd::baseline::dtw_one_pair, dtw_path::forward_pass_any<Wide>,
             kDtwRows == 0 ? 0 : Wide::lanes, dtw_lanes<1>(), dtw_lanes<2>()},
     // By the widths of soft_dtw::kWidths: 32, 16, 8, 4, 3, 2, 1.
-    .soft_dtw = {{soft_dtw_cells::soft_row<ExpBound, 32>, soft_dtw_cells::soft_row<ExpBound, 16>,
-                  soft_dtw_cells::soft_row<ExpBound, 8>,
-                  soft_dtw_cells::soft_row<CallBound, 4>, soft_dtw_cells::soft_row<Scalar, 3>,
-                  soft_dtw_cells::soft_row<Scalar, 2>, soft_dtw_cells::soft_row<Scalar, 1>},
+    .soft_dtw = {{soft_row<ExpBound, 32>(), soft_row<ExpBound, 16>(), soft_row<ExpBound, 8>(), soft_row<CallBound, 4>(),
+                  soft_row<Scalar, 3>(), soft_row<Scalar, 2>(), soft_row<Scalar, 1>()},
                  {soft_two_rows<ExpBound, 32>(), soft_two_rows<ExpBound, 16>(), soft_two_rows<ExpBound, 8>(),
                   soft_two_rows<CallBound, 4>(), nullptr, nullptr, nullptr},
-                 {soft_dtw_cells::soft_strip<ExpBound, 32>, soft_dtw_cells::soft_strip<ExpBound, 16>,
-                  soft_dtw_cells::soft_strip<ExpBound, 8>,
-                  soft_dtw_cells::soft_strip<CallBound, 4>, soft_dtw_cells::soft_strip<Scalar, 3>,
-                  soft_dtw_cells::soft_strip<Scalar, 2>, soft_dtw_cells::soft_strip<Scalar, 1>}},
+                 {soft_strip<ExpBound, 32>(), soft_strip<ExpBound, 16>(), soft_strip<ExpBound, 8>(),
+                  soft_strip<CallBound, 4>(), soft_strip<Scalar, 3>(), soft_strip<Scalar, 2>(), soft_strip<Scalar, 1>()}},
     // By the widths of global_alignment::kWidths: 8, 4, 1.
     .gak = {{gak_strips::strip<ExpBound, 8, false>, gak_strips::strip<Scalar, 4, false>,
              gak_strips::strip<Scalar, 1, false>},

@@ -27,6 +27,7 @@ constexpr const char* kTarget = "avx2";
 // Two rows of x at a time: with two vectors of pairs that is 8 accumulators of the 16 registers.
 constexpr std::size_t kDtwRows = 2;
 constexpr bool kSoftDtwTwoRows = true;
+constexpr std::size_t kSoftDtwLanes = 32;
 constexpr auto manhattan_sum = manhattan_lanes::sum_lanes<Avx2, 2>;
 
 constexpr std::size_t kNdsScanBytes = 32;

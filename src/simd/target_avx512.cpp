@@ -35,6 +35,7 @@ constexpr const char* kTarget = "avx512";
 // Four rows of x at a time: with two vectors of pairs that is 16 accumulators of the 32 registers.
 constexpr std::size_t kDtwRows = 4;
 constexpr bool kSoftDtwTwoRows = true;
+constexpr std::size_t kSoftDtwLanes = 32;
 // One group of eight: more concurrent streams make the series collide in the L1 cache when their
 // distance is a multiple of 4 KiB, as it often is. Strided blocks take AVX2's gathers.
 constexpr auto manhattan_sum = manhattan_lanes::sum_lanes_wide_then_narrow<Avx512, 1, Avx2, 2>;

@@ -34,8 +34,10 @@ using CallBound = Wide;
 using ExpBound = Wide;
 constexpr const char* kTarget = "baseline";
 constexpr std::size_t kDtwRows = 0;
-// Soft-DTW rows one at a time: two rows in SSE2 lanes spill more than their overlap gains.
+// Soft-DTW rows one at a time and at most 16 lanes: two rows or 32 lanes in SSE2's 16 registers
+// spill more than their overlap gains.
 constexpr bool kSoftDtwTwoRows = false;
+constexpr std::size_t kSoftDtwLanes = 16;
 constexpr std::size_t (*manhattan_sum)(const rc::distances::manhattan::Block&, std::size_t, double*) = nullptr;
 
 void dtw_one_pair(const rc::distances::dtw::LaneProblem& problem) {

@@ -62,9 +62,9 @@ inline constexpr std::size_t kWidthCount = sizeof kWidths / sizeof kWidths[0];
 inline constexpr std::size_t kWidest = kWidths[0];
 
 struct Kernels {
-    RowKernel rows[kWidthCount];  // by the width at the same index
+    RowKernel rows[kWidthCount];  // by the width at the same index; null for a width left out (not 1)
     TwoRowKernel two_rows[kWidthCount];  // null where the width runs one row at a time
-    StripKernel strips[kWidthCount];
+    StripKernel strips[kWidthCount];  // likewise
 };
 
 // The cell by the literal three-term formula, for a lane whose minimum is not finite or whose

@@ -121,6 +121,7 @@ void soft_dtw_row(const Series& x, const SeriesSet& y, const CellRule& rule, dou
     std::size_t j = 0;
     for (std::size_t w = 0; w < kWidthCount; ++w) {
         const std::size_t lanes = kWidths[w];
+        if (kernels.rows[w] == nullptr) continue;  // a width this instruction set leaves out
         for (; j + lanes <= count; j += lanes) {
             for (std::size_t k = 0; k < lanes; ++k) group[k] = y[j + k];
             soft_dtw_group(x, group.data(), lanes, rule, kernels.rows[w], kernels.two_rows[w], workspace.data(),
@@ -149,6 +150,7 @@ double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
     std::size_t i = 0;
     for (std::size_t w = 0; w < kWidthCount; ++w) {
         const std::size_t lanes = kWidths[w];
+        if (kernels.strips[w] == nullptr) continue;
         for (; i + lanes <= n; i += lanes) {
             std::fill(cost, cost + (m + lanes) * lanes, 0.0);
             for (std::size_t r = 0; r < lanes; ++r) row_costs(x, i + r, y, cost + (r + 1) * lanes + r, lanes, m);
