@@ -1,4 +1,4 @@
-"""Generates src/simd/exp_table.inc, the table of the table-driven exp, from its definition.
+"""Generates src/libm/exp_table.inc, the table of the table-driven exp, from its definition.
 
 For j = 0 .. 127 the table holds H = 2^(j/128) rounded to the nearest double and the tail
 T = (2^(j/128) - H) / H rounded to the nearest double, as two 64-bit words: word 2j is T's bit
@@ -22,7 +22,7 @@ from pathlib import Path
 
 SIZE = 128
 PRECISION = 256  # bits after the binary point of the bracket
-HEADER = Path(__file__).resolve().parent.parent / "src" / "simd" / "exp_table.inc"
+HEADER = Path(__file__).resolve().parent.parent / "src" / "libm" / "exp_table.inc"
 
 
 def two_to_the_fraction(j):

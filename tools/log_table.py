@@ -1,4 +1,4 @@
-"""Generates src/simd/log_table.inc, the table of the bracketing log, from its definition.
+"""Generates src/libm/log_table.inc, the table of the bracketing log, from its definition.
 
 The interval [1, 4) is cut into 256 subintervals by the top seven fraction bits of a double:
 128 of width 2^-7 in [1, 2), then 128 of width 2^-6 in [2, 4). Entry j holds ln(c_j) for the
@@ -21,7 +21,7 @@ from exp_table import bits, render_words, round_to_double, write_or_check
 
 SIZE = 256
 DIGITS = 80
-HEADER = Path(__file__).resolve().parent.parent / "src" / "simd" / "log_table.inc"
+HEADER = Path(__file__).resolve().parent.parent / "src" / "libm" / "log_table.inc"
 
 
 def centre(j):

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel_failure.hpp"
+#include "core/kernel_failure.hpp"
 
 namespace rc::algorithm {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "buffer.hpp"
+#include "core/buffer.hpp"
 
 namespace rc::algorithm {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "buffer.hpp"
+#include "core/buffer.hpp"
 
 namespace rc::algorithm {
 

@@ -8,9 +8,9 @@
 #include <string_view>
 
 #include "algorithm/nds_internal.hpp"
-#include "environment.hpp"
-#include "interface_names.hpp"
-#include "worker_pool.hpp"
+#include "platform/environment.hpp"
+#include "platform/interface_names.hpp"
+#include "pool/worker_pool.hpp"
 
 namespace rc::algorithm {
 namespace nds {

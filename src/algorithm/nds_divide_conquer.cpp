@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "algorithm/nds_internal.hpp"
-#include "worker_pool.hpp"
+#include "pool/worker_pool.hpp"
 
 namespace rc::algorithm::nds {
 namespace {

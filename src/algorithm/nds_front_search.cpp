@@ -24,7 +24,7 @@
 #include "algorithm/nds_front_scan.hpp"
 #include "algorithm/nds_internal.hpp"
 #include "simd/dispatch.hpp"
-#include "worker_pool.hpp"
+#include "pool/worker_pool.hpp"
 
 namespace rc::algorithm::nds {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "algorithm/niching_search.hpp"
 #include "simd/dispatch.hpp"
-#include "worker_pool.hpp"
+#include "pool/worker_pool.hpp"
 
 namespace rc::algorithm {
 namespace {

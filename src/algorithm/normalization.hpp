@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "array_view.hpp"
-#include "buffer.hpp"
+#include "core/array_view.hpp"
+#include "core/buffer.hpp"
 
 namespace rc::algorithm {
 

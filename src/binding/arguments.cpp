@@ -6,7 +6,7 @@
 #include <string>
 
 #include "binding/numpy_api.hpp"
-#include "interface_names.hpp"
+#include "platform/interface_names.hpp"
 
 namespace rc {
 

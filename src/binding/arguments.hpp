@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "array_view.hpp"
+#include "core/array_view.hpp"
 #include "binding/python_ref.hpp"
 
 namespace rc {

@@ -15,8 +15,8 @@
 #include "binding/arguments.hpp"
 #include "binding/errors.hpp"
 #include "binding/results.hpp"
-#include "fault_injection.hpp"
-#include "worker_pool.hpp"
+#include "platform/fault_injection.hpp"
+#include "pool/worker_pool.hpp"
 
 namespace rc {
 

@@ -7,9 +7,9 @@
 #include <new>
 
 #include "binding/python_ref.hpp"
-#include "interface_names.hpp"
-#include "kernel_failure.hpp"
-#include "worker_pool.hpp"
+#include "platform/interface_names.hpp"
+#include "core/kernel_failure.hpp"
+#include "pool/worker_pool.hpp"
 
 namespace rc {
 namespace {

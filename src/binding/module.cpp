@@ -5,7 +5,7 @@
 
 #include "binding/function_table.hpp"
 #include "binding/python_ref.hpp"
-#include "interface_names.hpp"
+#include "platform/interface_names.hpp"
 
 namespace {
 

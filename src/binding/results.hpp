@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "buffer.hpp"
+#include "core/buffer.hpp"
 #include "binding/python_ref.hpp"
 
 namespace rc {

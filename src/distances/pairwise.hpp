@@ -6,9 +6,9 @@
 
 #include <cstddef>
 
-#include "array_view.hpp"
-#include "buffer.hpp"
-#include "worker_pool.hpp"
+#include "core/array_view.hpp"
+#include "core/buffer.hpp"
+#include "pool/worker_pool.hpp"
 
 namespace rc::distances {
 

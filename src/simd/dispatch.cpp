@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <string_view>
 
-#include "environment.hpp"
-#include "interface_names.hpp"
+#include "platform/environment.hpp"
+#include "platform/interface_names.hpp"
 
 namespace rc::simd {
 namespace {

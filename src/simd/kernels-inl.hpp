@@ -4,8 +4,8 @@
 // (no include guard)
 
 #include "simd/calls-inl.hpp"
-#include "simd/exp-inl.hpp"
-#include "simd/log_bracket-inl.hpp"
+#include "libm/exp-inl.hpp"
+#include "libm/log_bracket-inl.hpp"
 #include "distances/cost/rows-inl.hpp"
 #include "distances/dtw/strip-inl.hpp"
 #include "distances/dtw/path-inl.hpp"

@@ -11,8 +11,8 @@
 #include "distances/gak/kernels.hpp"
 #include "distances/manhattan/kernels.hpp"
 #include "distances/soft_dtw/kernels.hpp"
-#include "simd/exp.hpp"
-#include "simd/log_bracket.hpp"
+#include "libm/exp.hpp"
+#include "libm/log_bracket.hpp"
 
 namespace rc::simd {
 

@@ -10,8 +10,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "simd/exp_table.hpp"
-#include "simd/log_table.hpp"
+#include "libm/exp_table.hpp"
+#include "libm/log_table.hpp"
 #include "simd/kernels.hpp"
 
 namespace rc::simd::avx2 {

@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "exp_lanes.hpp"
-#include "libm_entry.hpp"
-#include "simd/exp.hpp"
+#include "libm/entry.hpp"
+#include "libm/exp.hpp"
 
 namespace {
 

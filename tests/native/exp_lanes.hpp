@@ -2,8 +2,8 @@
 // own (the module's instances sit in its kernel tables, from the same templates and ops).
 #pragma once
 
-#include "simd/exp.hpp"
-#include "simd/log_bracket.hpp"
+#include "libm/exp.hpp"
+#include "libm/log_bracket.hpp"
 
 namespace exp_check {
 

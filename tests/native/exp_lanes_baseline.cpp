@@ -6,14 +6,14 @@
 #include <cstdint>
 
 #include "exp_lanes.hpp"
-#include "simd/exp_table.hpp"
-#include "simd/log_table.hpp"
+#include "libm/exp_table.hpp"
+#include "libm/log_table.hpp"
 
 namespace exp_check {
 namespace {
 #include "simd/ops_baseline.hpp"
-#include "simd/exp-inl.hpp"
-#include "simd/log_bracket-inl.hpp"
+#include "libm/exp-inl.hpp"
+#include "libm/log_bracket-inl.hpp"
 }  // namespace
 
 const rc::simd::ExpArrays kBaseline = exp_arrays_of<Baseline>("baseline");

@@ -27,9 +27,9 @@
 #include "distances/gak/gak.hpp"
 #include "distances/manhattan/manhattan.hpp"
 #include "distances/soft_dtw/soft_dtw.hpp"
-#include "interface_names.hpp"
-#include "kernel_failure.hpp"
-#include "worker_pool.hpp"
+#include "platform/interface_names.hpp"
+#include "core/kernel_failure.hpp"
+#include "pool/worker_pool.hpp"
 
 namespace {
 

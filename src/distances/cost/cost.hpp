@@ -2,8 +2,8 @@
 // measure over time steps shares.
 #pragma once
 
-#include "array_view.hpp"
-#include "buffer.hpp"
+#include "core/array_view.hpp"
+#include "core/buffer.hpp"
 
 namespace rc::distances {
 

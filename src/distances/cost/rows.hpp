@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "array_view.hpp"
+#include "core/array_view.hpp"
 #include "distances/cost/kernels.hpp"
 #include "simd/dispatch.hpp"
 

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <limits>
 
-#include "array_view.hpp"
-#include "buffer.hpp"
+#include "core/array_view.hpp"
+#include "core/buffer.hpp"
 #include "distances/dtw/dtw.hpp"
 #include "distances/dtw/kernels.hpp"
 

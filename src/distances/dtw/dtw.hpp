@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "array_view.hpp"
-#include "buffer.hpp"
+#include "core/array_view.hpp"
+#include "core/buffer.hpp"
 
 namespace rc::distances {
 

@@ -21,10 +21,10 @@
 #include "distances/cost/rows.hpp"
 #include "distances/gak/kernels.hpp"
 #include "distances/pairwise.hpp"
-#include "libm_entry.hpp"
+#include "libm/entry.hpp"
 #include "simd/dispatch.hpp"
-#include "simd/exp.hpp"
-#include "worker_pool.hpp"
+#include "libm/exp.hpp"
+#include "pool/worker_pool.hpp"
 
 namespace rc::distances {
 namespace {

@@ -2,8 +2,8 @@
 // product of a local kernel along the alignment, accumulated in plain floating point.
 #pragma once
 
-#include "array_view.hpp"
-#include "buffer.hpp"
+#include "core/array_view.hpp"
+#include "core/buffer.hpp"
 
 namespace rc::distances {
 

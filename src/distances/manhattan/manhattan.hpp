@@ -1,8 +1,8 @@
 // The Manhattan (L1) distance between two series, time step by time step, without warping.
 #pragma once
 
-#include "array_view.hpp"
-#include "buffer.hpp"
+#include "core/array_view.hpp"
+#include "core/buffer.hpp"
 
 namespace rc::distances {
 

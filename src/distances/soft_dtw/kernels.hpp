@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "libm_entry.hpp"
+#include "libm/entry.hpp"
 
 namespace rc::distances::soft_dtw {
 

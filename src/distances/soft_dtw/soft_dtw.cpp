@@ -16,8 +16,8 @@
 #include "distances/cost/rows.hpp"
 #include "distances/pairwise.hpp"
 #include "distances/soft_dtw/kernels.hpp"
-#include "libm_entry.hpp"
-#include "simd/exp.hpp"
+#include "libm/entry.hpp"
+#include "libm/exp.hpp"
 #include "simd/dispatch.hpp"
 
 namespace rc::distances {

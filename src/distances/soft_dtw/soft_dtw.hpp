@@ -1,8 +1,8 @@
 // Soft-DTW: dynamic time warping with the hard minimum replaced by a smoothed one.
 #pragma once
 
-#include "array_view.hpp"
-#include "buffer.hpp"
+#include "core/array_view.hpp"
+#include "core/buffer.hpp"
 
 namespace rc::distances {
 

@@ -1,5 +1,5 @@
 // The bracketing log of the process's target, for the probe that decides whether kernels use it.
-#include "simd/log_bracket.hpp"
+#include "libm/log_bracket.hpp"
 
 #include "simd/dispatch.hpp"
 

@@ -8,8 +8,8 @@
 #include <new>
 #include <utility>
 
-#include "fault_injection.hpp"
-#include "kernel_failure.hpp"
+#include "platform/fault_injection.hpp"
+#include "core/kernel_failure.hpp"
 
 namespace rc {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "kernel_failure.hpp"
+#include "core/kernel_failure.hpp"
 
 namespace rc {
 

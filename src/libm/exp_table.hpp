@@ -11,7 +11,7 @@ namespace rc::simd::exp_detail {
 
 // Table of 2^(j/128), generated from its definition by tools/exp_table.py.
 inline constexpr std::uint64_t kTable[256] = {
-#include "simd/exp_table.inc"
+#include "libm/exp_table.inc"
 };
 
 // x = k * ln2 / 128 + r: k comes from rounding x * 128 / ln2 by adding Shift, ln2 / 128 is split

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "buffer.hpp"
+#include "core/buffer.hpp"
 
 namespace rc::pool {
 

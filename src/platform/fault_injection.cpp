@@ -1,6 +1,6 @@
 // The failure switches of fault_injection.hpp, and the module's own operator new and delete,
 // which consult the allocation switch and otherwise behave like the standard ones.
-#include "fault_injection.hpp"
+#include "platform/fault_injection.hpp"
 
 #include <dlfcn.h>
 
@@ -13,8 +13,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "environment.hpp"
-#include "interface_names.hpp"
+#include "platform/environment.hpp"
+#include "platform/interface_names.hpp"
 
 namespace rc::fault {
 namespace {

@@ -1,7 +1,7 @@
 // The worker count the environment and the machine ask for: RAYON_NUM_THREADS, then
 // RAYON_RS_NUM_CPUS, then the CPUs this process may run on (its affinity mask, limited by the
 // CPU quota of its control groups).
-#include "cpu_count.hpp"
+#include "pool/cpu_count.hpp"
 
 #include <sched.h>
 
@@ -13,8 +13,8 @@
 #include <string_view>
 #include <thread>
 
-#include "environment.hpp"
-#include "interface_names.hpp"
+#include "platform/environment.hpp"
+#include "platform/interface_names.hpp"
 
 namespace rc::pool {
 namespace {

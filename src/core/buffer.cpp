@@ -1,4 +1,4 @@
-#include "buffer.hpp"
+#include "core/buffer.hpp"
 
 #include <sys/mman.h>
 #include <sys/sysinfo.h>

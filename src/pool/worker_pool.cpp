@@ -1,7 +1,7 @@
 // The process-wide worker pool: jobs of disjoint index ranges claimed by the workers, the
 // calling thread waiting (and polling for interrupts) until they finish, and the pool's
 // re-creation in a forked child.
-#include "worker_pool.hpp"
+#include "pool/worker_pool.hpp"
 
 #include <pthread.h>
 
@@ -16,8 +16,8 @@
 #include <system_error>
 #include <thread>
 
-#include "cpu_count.hpp"
-#include "fault_injection.hpp"
+#include "pool/cpu_count.hpp"
+#include "platform/fault_injection.hpp"
 
 namespace rc::pool {
 namespace {

@@ -1,7 +1,7 @@
 // Throws the kernels' failures (the index failure kept out of line and cold).
-#include "kernel_failure.hpp"
+#include "core/kernel_failure.hpp"
 
-#include "interface_names.hpp"
+#include "platform/interface_names.hpp"
 
 namespace rc {
 

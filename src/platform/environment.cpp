@@ -1,9 +1,9 @@
 // Reads the switches of environment.hpp.
-#include "environment.hpp"
+#include "platform/environment.hpp"
 
 #include <cstdlib>
 
-#include "interface_names.hpp"
+#include "platform/interface_names.hpp"
 
 namespace rc::environment {
 namespace {

@@ -9,7 +9,7 @@ namespace rc::simd::log_detail {
 // ln of the centre of each of the 256 subintervals of [1, 4), as a head and a tail, generated
 // from its definition by tools/log_table.py.
 inline constexpr std::uint64_t kTable[512] = {
-#include "simd/log_table.inc"
+#include "libm/log_table.inc"
 };
 
 // The arguments the bracket covers: the sums of soft-DTW's cells lie in [1, 3].

@@ -12,8 +12,8 @@
 // its two variants agrees with the library loaded in this process, if either does.
 #pragma once
 
-#include "simd/exp.hpp"
-#include "simd/log_bracket.hpp"
+#include "libm/exp.hpp"
+#include "libm/log_bracket.hpp"
 
 namespace rc {
 

@@ -1,8 +1,8 @@
 // Which target's lane exp the process uses (the one of its kernel table), and whether the
 // kernels use it.
-#include "simd/exp.hpp"
+#include "libm/exp.hpp"
 
-#include "libm_entry.hpp"
+#include "libm/entry.hpp"
 #include "simd/dispatch.hpp"
 
 namespace rc::simd {

@@ -1,6 +1,6 @@
 // Resolves the C library entries of libm_entry.hpp once per process, checked against the public
 // functions on a set of probe arguments.
-#include "libm_entry.hpp"
+#include "libm/entry.hpp"
 
 #include <math.h>
 
@@ -14,7 +14,7 @@
 #include <dlfcn.h>
 #endif
 
-#include "environment.hpp"
+#include "platform/environment.hpp"
 
 namespace rc {
 namespace {
