@@ -1,14 +1,17 @@
 """Shared test helpers: bit-exact comparison, the internal-failure type, and hypothesis
 strategies for arrays in every memory layout the module must read correctly."""
 
+import functools
 import math
 import os
 import struct
 import subprocess
 import sys
+import tempfile
 import textwrap
 
 import numpy as np
+import pytest
 from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
@@ -70,6 +73,36 @@ def run_python(code_or_args, *, check: bool = True, timeout: float = 300, text: 
 def float64s_from_script(script: str, **env: str) -> np.ndarray:
     """The float64 values that `script` writes to stdout as hex, run by run_python."""
     return np.frombuffer(bytes.fromhex(run_python(script, **env).stdout), dtype=np.float64).copy()
+
+
+def module_report(**env: str | None) -> dict[str, str]:
+    """The module's own account of the paths its kernels take (RC_REPORT), loaded in a fresh
+    interpreter with `env`: target, built, runs, exp and log."""
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "report")
+        run_python("import _rust_core", RC_REPORT=path, **env)
+        with open(path) as report:
+            return dict(field.split("=", 1) for field in report.read().split())
+
+
+@functools.cache
+def _targets() -> tuple[list[str], list[str]]:
+    report = module_report(RC_SIMD=None)
+    return report["built"].split(","), report["runs"].split(",")
+
+
+def simd_targets():
+    """Every SIMD target this build has, as pytest parameters for RC_SIMD; a target this
+    processor lacks is skipped, saying so (asked for anyway, the module would refuse to load)."""
+    built, runs = _targets()
+    return [pytest.param(name, marks=pytest.mark.skipif(name not in runs, reason=f"this processor lacks {name}"))
+            for name in built]
+
+
+def running_targets() -> list[str]:
+    """The SIMD targets of this build that this processor runs, narrowest first."""
+    built, runs = _targets()
+    return [name for name in built if name in runs]
 
 
 def _panic_type():

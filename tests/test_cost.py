@@ -104,8 +104,8 @@ sys.stdout.write(_rust_core.squared_euclidean_cost_matrix(x, y).tobytes().hex())
 
 
 def test_baseline_rows_match_the_reference():
-    # The default run may take the AVX2 rows; RC_SIMD=scalar takes the baseline ones.
-    actual = float64s_from_script(SCALAR_SCRIPT, RC_SIMD="scalar").reshape(37, 23)
+    # The default run may take the AVX2 rows; RC_SIMD=baseline takes the baseline ones.
+    actual = float64s_from_script(SCALAR_SCRIPT, RC_SIMD="baseline").reshape(37, 23)
     rng = np.random.default_rng(8)
     x, y = rng.normal(size=(37, 5)), rng.normal(size=(23, 6)) * 4.0
     x[3, 2], y[7, 4] = np.nan, np.inf

@@ -10,12 +10,11 @@ from hypothesis import given, settings, strategies as st
 
 import _rust_core
 from helpers import (PanicException, arrays, assert_same_array, assert_same_float, finite_values, relayout,
-                     run_python)
+                     run_python, running_targets, simd_targets)
 from reference_dtw import IndexFailure, dtw as reference_dtw, dtw_with_path as reference_path
 
 INF = math.inf
 RADII = st.one_of(st.none(), st.sampled_from([0, 1, 2, 5, 10**6, 2**64 - 1]), st.integers(0, 40))
-SIMD_PATHS = ("scalar", "avx2", "avx512")
 # Set in the subprocesses that rerun the matrix tests on one forced SIMD path.
 IN_SUBRUN = "DTW_TEST_SUBRUN" in os.environ
 
@@ -238,10 +237,10 @@ def run_with_env(code_or_args, **env):
 @pytest.mark.skipif(IN_SUBRUN, reason="already inside a forced-path run")
 class TestPathsAndWorkers:
     def test_every_simd_path_gives_the_same_bits(self):
-        outputs = {path: run_with_env(MATRICES_SCRIPT, RC_SIMD=path) for path in SIMD_PATHS}
+        outputs = {path: run_with_env(MATRICES_SCRIPT, RC_SIMD=path) for path in running_targets()}
         assert len(set(outputs.values())) == 1
 
-    @pytest.mark.parametrize("path", SIMD_PATHS)
+    @pytest.mark.parametrize("path", simd_targets())
     def test_matrix_tests_on_each_simd_path(self, path):
         here = os.path.dirname(__file__)
         run_with_env(

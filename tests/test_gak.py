@@ -15,6 +15,7 @@ from helpers import (
     finite_values,
     float64s_from_script,
     run_python,
+    simd_targets,
 )
 from reference_gak import cdist_gak as reference_cdist_gak
 from reference_gak import gak as reference_gak
@@ -157,7 +158,7 @@ sys.stdout.write(b"".join(m.tobytes() for m in out).hex())
 """
 
 
-@pytest.mark.parametrize("simd", ["scalar", "avx2", "avx512"])
+@pytest.mark.parametrize("simd", simd_targets())
 @pytest.mark.parametrize("libm", ["default", "public"])
 def test_every_simd_and_libm_path_matches_the_reference(simd, libm):
     actual = float64s_from_script(PATH_SCRIPT, RC_SIMD=simd, RC_LIBM=libm).reshape(len(PATH_SIGMAS), 3, 5)
@@ -191,7 +192,7 @@ sys.stdout.write(np.array(out).tobytes().hex())
 """
 
 
-@pytest.mark.parametrize("simd", ["scalar", "avx2", "avx512"])
+@pytest.mark.parametrize("simd", simd_targets())
 @pytest.mark.parametrize("env", [{}, {"GLIBC_TUNABLES": "glibc.cpu.hwcaps=-AVX2,-FMA"}], ids=["fused", "plain"])
 def test_subnormal_local_kernels_match_the_reference(simd, env):
     actual = float64s_from_script(WALL_SCRIPT, RC_SIMD=simd, **env)

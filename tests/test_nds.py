@@ -9,7 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import _rust_core
-from helpers import arrays, relayout, run_python, to_lists, values
+from helpers import arrays, relayout, run_python, running_targets, to_lists, values
 from reference_nds import fast_non_dominated_sort as reference
 
 nds = _rust_core.fast_non_dominated_sort_py
@@ -268,10 +268,10 @@ def test_results_do_not_depend_on_the_worker_count(mode):
 
 
 def test_front_search_lane_widths_agree():
-    """The scan's baseline and AVX2 kernels (each forced), over front lists and over the tree,
+    """The scan's kernels of every target (each forced), over front lists and over the tree,
     on one and two workers, agree with the divide and conquer."""
     divide = fronts_from_script(1, "divide", LANE_WIDTH_SCRIPT)
-    for path in ("scalar", "avx2"):
+    for path in running_targets():
         for mode in ("lists", "tree"):
             for threads in (1, 2):
                 assert fronts_from_script(threads, mode, LANE_WIDTH_SCRIPT, RC_SIMD=path) == divide, (path, mode)

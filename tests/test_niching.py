@@ -9,7 +9,8 @@ from hypothesis import given, settings, strategies as st
 from hypothesis.extra import numpy as hnp
 
 import _rust_core
-from helpers import LAYOUTS, PanicException, assert_same_array, finite, relayout, run_python, special, to_lists
+from helpers import (LAYOUTS, PanicException, assert_same_array, finite, relayout, run_python, running_targets,
+                     special, to_lists)
 import reference_niching as ref
 
 associate = _rust_core.associate_to_niches_py
@@ -197,8 +198,8 @@ def test_every_path_and_worker_count_gives_the_reference_bits():
                                                     to_lists(nadir))
         expected.append((np.array(niches, np.int64).tobytes(), np.array(distances).tobytes()))
     runs = {(simd, threads): results_in_subprocess(simd, threads)
-            for simd in ("scalar", "avx2", "avx512") for threads in (1, 3)}
-    baseline = runs[("scalar", 1)]
+            for simd in running_targets() for threads in (1, 3)}
+    baseline = runs[("baseline", 1)]
     for key, results in runs.items():
         # NaN results here are NaN inputs propagated unchanged, so bytes compare exactly.
         assert results[:-1] == expected, key

@@ -7,7 +7,8 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import _rust_core
-from helpers import PanicException, arrays, assert_same_array, assert_same_float, float64s_from_script
+from helpers import (PanicException, arrays, assert_same_array, assert_same_float, float64s_from_script,
+                     simd_targets)
 from reference_ieee import IndexFailure
 from reference_soft_dtw import soft_dtw as reference_soft_dtw
 
@@ -115,7 +116,7 @@ sys.stdout.write(b"".join(m.tobytes() for m in out).hex())
 """
 
 
-@pytest.mark.parametrize("simd", ["scalar", "avx2", "avx512"])
+@pytest.mark.parametrize("simd", simd_targets())
 @pytest.mark.parametrize("libm", ["default", "public"])
 def test_every_simd_and_libm_path_matches_the_reference(simd, libm):
     values = float64s_from_script(PATH_SCRIPT, RC_SIMD=simd, RC_LIBM=libm)
@@ -156,7 +157,7 @@ sys.stdout.write(b"".join(m.tobytes() for m in out).hex())
 """
 
 
-@pytest.mark.parametrize("simd", ["scalar", "avx2", "avx512"])
+@pytest.mark.parametrize("simd", simd_targets())
 def test_cells_settled_by_the_log_bracket_equal_the_library_calls(simd):
     settled = float64s_from_script(BRACKET_SCRIPT, RC_SIMD=simd)
     called = float64s_from_script(BRACKET_SCRIPT, RC_SIMD=simd, RC_LIBM="public")

@@ -10,7 +10,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "algorithm/nds_front_scan.hpp"
+#include "algorithm/nds/kernels.hpp"
 #include "algorithm/nds_internal.hpp"
 
 namespace rc::algorithm::nds::front {

@@ -21,9 +21,8 @@
 
 #include "algorithm/nds_front_index.hpp"
 #include "algorithm/nds_front_query.hpp"
-#include "algorithm/nds_front_scan.hpp"
+#include "algorithm/nds/kernels.hpp"
 #include "algorithm/nds_internal.hpp"
-#include "simd/dispatch.hpp"
 #include "pool/worker_pool.hpp"
 
 namespace rc::algorithm::nds {
@@ -164,7 +163,7 @@ std::vector<std::uint32_t> ranks_with(const PointColumns& columns, std::size_t c
 
 std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
                                               std::size_t count, Method method) {
-    const ScanKernels& kernels = simd::kernels().nds_scan;
+    const Kernels& kernels = scan_kernels();
     // 16-bit coordinates double the lanes; the padding value must stay above every one.
     if (columns.largest < UINT16_MAX)
         return ranks_with<std::int16_t>(columns, count, {kernels.lanes_16, kernels.scan_16, kernels.best_16}, method);

@@ -5,11 +5,11 @@
 #include "binding/binding.hpp"
 #include "algorithm/das_dennis.hpp"
 #include "algorithm/nds.hpp"
-#include "algorithm/niching.hpp"
+#include "algorithm/niching/niching.hpp"
 #include "algorithm/normalization.hpp"
 #include "distances/cost/cost.hpp"
 #include "distances/dtw/dtw.hpp"
-#include "distances/gak/gak.hpp"
+#include "distances/global_alignment/gak.hpp"
 #include "distances/manhattan/manhattan.hpp"
 #include "distances/soft_dtw/soft_dtw.hpp"
 

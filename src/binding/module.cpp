@@ -1,9 +1,10 @@
-// Module entry: multi-phase initialisation. The exec slot registers the function table;
-// nothing else runs at import (NumPy, the worker pool and the internal-failure type are all
-// created on first need).
+// Module entry: multi-phase initialisation. The exec slots check the test switches and register
+// the function table; nothing else runs at import (NumPy, the worker pool and the internal-
+// failure type are all created on first need).
 #include <Python.h>
 
 #include "binding/function_table.hpp"
+#include "binding/load_checks.hpp"
 #include "binding/python_ref.hpp"
 #include "platform/interface_names.hpp"
 
@@ -38,6 +39,8 @@ int register_functions(PyObject* module) {
 }
 
 PyModuleDef_Slot module_slots[] = {
+    // Refuses a SIMD target the machine cannot run; writes the RC_REPORT line.
+    {Py_mod_exec, reinterpret_cast<void*>(rc::check_environment)},
     // Registers the functions and __all__.
     {Py_mod_exec, reinterpret_cast<void*>(register_functions)},
     // The functions share no mutable state; the pool and lazy globals are thread-safe.

@@ -1,5 +1,5 @@
 // The constants and the 2 x 128-word table of the table-driven exp that the C library uses (the
-// code that uses them is in exp-inl.hpp, compiled per target; the headers here serve it too).
+// code that uses them is in exp_lanes.hpp).
 #pragma once
 
 #include <bit>
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <limits>
 
-namespace rc::simd::exp_detail {
+namespace rc::libm::exp_detail {
 
 // Table of 2^(j/128), generated from its definition by tools/exp_table.py.
 inline constexpr std::uint64_t kTable[256] = {
@@ -37,4 +37,4 @@ inline constexpr double kHugeBound = 1024.0;
 // exp(x) rounds to +0 below about -745.13; every x below this bound lies far beyond it.
 inline constexpr double kZeroBelow = -746.0;
 
-}  // namespace rc::simd::exp_detail
+}  // namespace rc::libm::exp_detail

@@ -1,10 +1,9 @@
-// The table of the bracketing log (log_bracket-inl.hpp, compiled per target; the declarations
-// in log_bracket.hpp serve it too).
+// The table of the bracketing log (log_bracket_lanes.hpp).
 #pragma once
 
 #include <cstdint>
 
-namespace rc::simd::log_detail {
+namespace rc::libm::log_detail {
 
 // ln of the centre of each of the 256 subintervals of [1, 4), as a head and a tail, generated
 // from its definition by tools/log_table.py.
@@ -16,4 +15,4 @@ inline constexpr std::uint64_t kTable[512] = {
 inline constexpr double kLow = 1.0;
 inline constexpr double kHigh = 4.0;
 
-}  // namespace rc::simd::log_detail
+}  // namespace rc::libm::log_detail

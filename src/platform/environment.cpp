@@ -20,6 +20,11 @@ std::string_view simd_target() noexcept {
     return value;
 }
 
+std::string_view report_path() noexcept {
+    static const std::string_view value = read(names::kReportVariable);
+    return value;
+}
+
 bool public_libm() noexcept {
     static const bool value = read(names::kLibmVariable) == names::kPublicLibm;
     return value;

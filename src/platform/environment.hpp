@@ -8,9 +8,13 @@
 
 namespace rc::environment {
 
-// RC_SIMD: the instruction-set target to use ("baseline", "avx2", "avx512"; "scalar" is the old
-// name of "baseline"), empty when unset. Read once per process.
+// RC_SIMD: the SIMD target to use (a name of simd/targets.def), empty when unset. Read once per
+// process.
 std::string_view simd_target() noexcept;
+
+// RC_REPORT: a file that the module writes its choice of SIMD target and exp/log path to when it
+// loads, for tests; empty when unset.
+std::string_view report_path() noexcept;
 
 // RC_LIBM=public: the kernels call the C library's public exp and log. Read once per process.
 bool public_libm() noexcept;

@@ -19,11 +19,9 @@ inline constexpr char kMissingPositional[] = "%s() missing %zu required position
 inline constexpr char kUnexpectedKeyword[] = "%s() got an unexpected keyword argument '%U'";
 inline constexpr char kMultipleValues[] = "%s() got multiple values for argument '%s'";
 
-inline constexpr char kSimdVariable[] = "RC_SIMD";
-inline constexpr char kBaselineTarget[] = "baseline";
-inline constexpr char kBaselineTargetOldName[] = "scalar";
-inline constexpr char kAvx2Target[] = "avx2";
-inline constexpr char kAvx512Target[] = "avx512";
+inline constexpr char kSimdVariable[] = "RC_SIMD";  // the targets' names are in simd/targets.def
+
+inline constexpr char kReportVariable[] = "RC_REPORT";
 
 inline constexpr char kLibmVariable[] = "RC_LIBM";
 inline constexpr char kPublicLibm[] = "public";

@@ -1,58 +1,79 @@
-// Reads the processor's features and RC_SIMD once, and hands out the chosen kernel table.
+// Reads the processor's features and RC_SIMD once, and chooses the target.
 #include "simd/dispatch.hpp"
 
-#include <algorithm>
 #include <string_view>
 
 #include "platform/environment.hpp"
 #include "platform/interface_names.hpp"
 
+// The processor checks of targets.def, in this architecture's terms; a check of another
+// architecture's feature is simply false.
+#if defined(__x86_64__)
+#define RC_CPU_HAS(feature) __builtin_cpu_supports(#feature)
+#else
+#define RC_CPU_HAS(feature) false
+#endif
+
 namespace rc::simd {
 namespace {
 
-Target supported_target() noexcept {
+bool processor_runs(Target target) noexcept {
 #if defined(__x86_64__)
     __builtin_cpu_init();
-    // Both wider targets are compiled with fused multiply-add, which the lane exp needs where
-    // the C library's exp fuses.
-    if (!__builtin_cpu_supports("fma")) return Target::baseline;
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
-        return Target::avx512;
-    if (__builtin_cpu_supports("avx2")) return Target::avx2;
 #endif
-    return Target::baseline;
+    switch (target) {
+#define RC_SIMD_TARGET(name, architecture, flags, check) \
+    case Target::name:                                  \
+        return RC_SIMD_ON_##architecture && (check);
+#include "simd/targets.def"
+#undef RC_SIMD_TARGET
+    }
+    return false;
 }
 
-Target requested_target(Target supported) noexcept {
+// The targets are listed narrowest first within an architecture.
+Target widest_supported() noexcept {
+    Target widest = Target::baseline;
+    for (const TargetInfo& info : kTargets)
+        if (runs(info.id)) widest = info.id;
+    return widest;
+}
+
+const TargetInfo* requested() noexcept {
     const std::string_view name = environment::simd_target();
-    if (name == names::kBaselineTarget || name == names::kBaselineTargetOldName) return Target::baseline;
-    if (name == names::kAvx2Target) return Target::avx2;
-    return supported;
+    for (const TargetInfo& info : kTargets)
+        if (info.name == name) return &info;
+    return nullptr;
 }
 
 }  // namespace
 
-Target target() noexcept {
+bool runs(Target target) noexcept {
+    static const auto running = [] {
+        std::array<bool, kTargets.size()> by_target{};
+        for (const TargetInfo& info : kTargets) by_target[static_cast<std::size_t>(info.id)] = processor_runs(info.id);
+        return by_target;
+    }();
+    return running[static_cast<std::size_t>(target)];
+}
+
+Target chosen_target() noexcept {
     static const Target chosen = [] {
-        const Target supported = supported_target();
-        return std::min(requested_target(supported), supported);
+        const TargetInfo* named = requested();
+        return named != nullptr && runs(named->id) ? named->id : widest_supported();
     }();
     return chosen;
 }
 
-const Kernels& kernels() noexcept {
-    static const Kernels& chosen = [] () -> const Kernels& {
-#if defined(__x86_64__)
-        switch (target()) {
-            case Target::avx512: return avx512::kKernels;
-            case Target::avx2: return avx2::kKernels;
-            case Target::baseline: break;
-        }
-#endif
-        return baseline::kKernels;
-    }();
-    return chosen;
+std::string requested_target_problem() {
+    const std::string_view name = environment::simd_target();
+    if (name.empty()) return {};
+    const std::string setting = std::string(names::kSimdVariable) + "=" + std::string(name);
+    const TargetInfo* named = requested();
+    if (named == nullptr) return setting + " names no SIMD target";
+    if (!named->compiled) return setting + ": this build is not for that target's architecture";
+    if (!runs(named->id)) return setting + ": this processor lacks that target's instructions";
+    return {};
 }
 
 }  // namespace rc::simd

@@ -1,19 +1,45 @@
-// The one place that chooses an instruction set: the kernel table of the widest target the
-// processor runs, or of a narrower one named by RC_SIMD, chosen once per process so that one
-// build runs on any x86-64 machine. Every target gives the same bits.
+// The run-time choice of a SIMD target: the widest one this processor runs, or the one RC_SIMD
+// names, chosen once per process, so that one build runs on any machine of its architecture.
+// Every target gives the same bits.
 #pragma once
 
-#include "simd/kernels.hpp"
+#include <string>
+
+#include "simd/targets.hpp"
 
 namespace rc::simd {
 
-enum class Target { baseline, avx2, avx512 };
+// The target the kernels run on.
+Target chosen_target() noexcept;
 
-// AVX-512 means F, DQ, VL and BW, the features target_avx512.cpp is compiled with; both wider
-// targets also need FMA. A target named by RC_SIMD that the processor lacks falls back to the
-// widest one it has.
-Target target() noexcept;
+// Whether this build and processor run `target`.
+bool runs(Target target) noexcept;
 
-const Kernels& kernels() noexcept;
+// Why the target that RC_SIMD names cannot run here (not one of targets.def, not built for this
+// architecture, or lacking from the processor), or empty. The module refuses to load then, so
+// that a test of one target never runs another in its place.
+std::string requested_target_problem();
+
+// make.template operator()<Isa>() with the instruction set of `target`, which must be built here.
+// Each measure picks its kernel table with it: a table is instantiated only in its target's own
+// translation unit, and only the targets built for this architecture are named here.
+template <class Make>
+decltype(auto) for_target(Target target, Make&& make) {
+    switch (target) {
+#define RC_SIMD_TARGET(name, architecture, ...)                                                  \
+    case Target::name:                                                                          \
+        if constexpr (RC_SIMD_ON_##architecture) return make.template operator()<name::Isa>(); \
+        break;
+#include "simd/targets.def"
+#undef RC_SIMD_TARGET
+    }
+    return make.template operator()<baseline::Isa>();  // not reached for a target built here
+}
+
+// The same for the target the kernels run on.
+template <class Make>
+decltype(auto) for_chosen_target(Make&& make) {
+    return for_target(chosen_target(), static_cast<Make&&>(make));
+}
 
 }  // namespace rc::simd

@@ -13,11 +13,10 @@
 // instead the processor time per element of each, and of the library's exp and log, over COUNT
 // elements of arguments in [-40, 0] (bench/bench_exp_lanes.py).
 
-#include <math.h>
-
 #include <algorithm>
 #include <bit>
 #include <cinttypes>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,25 +26,37 @@
 #include <utility>
 #include <vector>
 
-#include "exp_lanes.hpp"
-#include "libm/entry.hpp"
-#include "libm/exp.hpp"
+#include "libm/entries.hpp"
+#include "libm/kernels.hpp"
+#include "simd/dispatch.hpp"
 
 namespace {
 
-using rc::simd::ExpArrays;
+using rc::libm::ExpArray;
+using rc::libm::ExpVariant;
+using rc::libm::LogBracketArray;
 
-bool has_avx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx2");
-}
+// The C library's own exp and log, as the module resolves them.
+double library_exp(double x) { return rc::libm::entries().exp(x); }
+double library_log(double x) { return rc::libm::entries().log(x); }
 
-bool has_avx512() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
+// The lane kernels of one target this processor runs.
+struct TargetLanes {
+    const char* name;
+    rc::libm::Kernels kernels;
+
+    ExpArray of(ExpVariant variant) const { return variant == ExpVariant::fused ? kernels.exp_fused : kernels.exp_plain; }
+};
+
+std::vector<TargetLanes> running_targets() {
+    std::vector<TargetLanes> targets;
+    for (const rc::simd::TargetInfo& info : rc::simd::kTargets)
+        if (rc::simd::runs(info.id))
+            targets.push_back({info.name.data(), rc::simd::for_target(info.id, []<class Isa> {
+                                   return rc::libm::make_table<Isa>();
+                               })});
+    return targets;
 }
-using rc::simd::ExpVariant;
 
 struct SplitMix {
     std::uint64_t state;
@@ -89,12 +100,12 @@ double log_argument(SplitMix& random) {
 
 // Whether lo <= log(x) <= hi and the bracket is at most a few ulps wide.
 bool bracket_holds(double x, double lo, double hi) {
-    const double value = ::log(x);
+    const double value = library_log(x);
     return lo <= value && value <= hi && hi - lo <= 0x1p-48 * std::fabs(value) + 0x1p-55;
 }
 
 struct Tally {
-    const ExpArrays* arrays;
+    const TargetLanes* target;
     ExpVariant variant;
     std::uint64_t mismatches = 0;
     std::uint64_t first = 0;
@@ -127,8 +138,7 @@ double time_per_element(std::uint64_t count, Apply&& apply) {
     return best * 1e9 / static_cast<double>(count);
 }
 
-void timing(std::uint64_t count, const std::vector<const ExpArrays*>& targets,
-            const std::vector<std::pair<const char*, rc::simd::LogBracketArray>>& brackets, SplitMix& random) {
+void timing(std::uint64_t count, const std::vector<TargetLanes>& targets, SplitMix& random) {
     constexpr std::size_t kBlock = 4096;
     std::vector<double> in(kBlock), out(kBlock);
     for (double& x : in) x = -40.0 * random.unit();
@@ -146,37 +156,27 @@ void timing(std::uint64_t count, const std::vector<const ExpArrays*>& targets,
             });
         });
     };
-    std::printf("library exp %.3f\n", library(static_cast<double (*)(double)>(::exp), false));
-    std::printf("library log %.3f\n", library(static_cast<double (*)(double)>(::log), true));
-    for (const ExpArrays* arrays : targets)
+    std::printf("library exp %.3f\n", library(rc::libm::entries().exp, false));
+    std::printf("library log %.3f\n", library(rc::libm::entries().log, true));
+    for (const TargetLanes& target : targets)
         for (ExpVariant variant : {ExpVariant::fused, ExpVariant::plain}) {
             const double ns = time_per_element(count, [&](std::uint64_t n) {
-                blocks(n, [&] { arrays->of(variant)(in.data(), out.data(), kBlock); });
+                blocks(n, [&] { target.of(variant)(in.data(), out.data(), kBlock); });
             });
-            std::printf("%s %s %.3f\n", arrays->target, name(variant), ns);
+            std::printf("%s %s %.3f\n", target.name, name(variant), ns);
         }
     std::vector<double> sums(kBlock), hi(kBlock);
     for (std::size_t k = 0; k < kBlock; ++k) sums[k] = 1.0 + 2.0 * random.unit();
-    for (const auto& [target, bracket] : brackets) {
+    for (const TargetLanes& target : targets) {
         const double ns = time_per_element(count, [&](std::uint64_t n) {
-            blocks(n, [&] { bracket(sums.data(), out.data(), hi.data(), kBlock); });
+            blocks(n, [&] { target.kernels.log_bracket(sums.data(), out.data(), hi.data(), kBlock); });
         });
-        std::printf("%s bracket %.3f\n", target, ns);
+        std::printf("%s bracket %.3f\n", target.name, ns);
     }
     if (sink == 42.0) std::printf("\n");  // keeps the results alive
 }
 
 }  // namespace
-
-// The module's probe (libm_entry.cpp) runs the lane exp of the widest instruction set here, as
-// the module runs its own target's.
-const ExpArrays* rc::simd::exp_arrays() noexcept {
-    return has_avx512() ? &exp_check::kAvx512 : has_avx2() ? &exp_check::kAvx2 : &exp_check::kBaseline;
-}
-
-rc::simd::LogBracketArray rc::simd::log_bracket_array() noexcept {
-    return has_avx512() ? exp_check::kAvx512Log : has_avx2() ? exp_check::kAvx2Log : exp_check::kBaselineLog;
-}
 
 int main(int argc, char** argv) {
     const std::string_view mode = argc == 4 ? argv[3] : "";
@@ -186,32 +186,27 @@ int main(int argc, char** argv) {
     }
     const std::uint64_t count = std::strtoull(argv[1], nullptr, 10);
     SplitMix random{std::strtoull(argv[2], nullptr, 10)};
-    const ExpVariant chosen = rc::libm_entry().exp_variant;
+    const ExpVariant chosen = rc::libm::entries().exp_variant;
     std::printf("chosen %s\n", name(chosen));
-    std::printf("bracketed %d\n", rc::libm_entry().log_bracketed ? 1 : 0);
+    std::printf("bracketed %d\n", rc::libm::entries().log_bracketed ? 1 : 0);
 
-    std::vector<const ExpArrays*> targets = {&exp_check::kBaseline};
-    if (has_avx2()) targets.push_back(&exp_check::kAvx2);
-    if (has_avx512()) targets.push_back(&exp_check::kAvx512);
-    std::vector<std::pair<const char*, rc::simd::LogBracketArray>> bracket_targets = {{"baseline", exp_check::kBaselineLog}};
-    if (has_avx2()) bracket_targets.emplace_back("avx2", exp_check::kAvx2Log);
-    if (has_avx512()) bracket_targets.emplace_back("avx512", exp_check::kAvx512Log);
+    const std::vector<TargetLanes> targets = running_targets();
     if (mode == "timing") {
-        timing(count, targets, bracket_targets, random);
+        timing(count, targets, random);
         return 0;
     }
     struct BracketTally {
         const char* target;
-        rc::simd::LogBracketArray bracket;
+        LogBracketArray bracket;
         std::uint64_t failures = 0;
         std::uint64_t first = 0;
     };
     std::vector<BracketTally> brackets;
-    for (const auto& [target, bracket] : bracket_targets) brackets.push_back({target, bracket});
+    for (const TargetLanes& target : targets) brackets.push_back({target.name, target.kernels.log_bracket});
     std::vector<Tally> tallies;
-    for (const ExpArrays* arrays : targets)
+    for (const TargetLanes& target : targets)
         for (ExpVariant variant : {ExpVariant::fused, ExpVariant::plain})
-            if (mode.empty() || variant == chosen) tallies.push_back({arrays, variant});
+            if (mode.empty() || variant == chosen) tallies.push_back({&target, variant});
 
     constexpr std::size_t kChunk = 1 << 16;
     std::vector<double> in(kChunk), expected(kChunk), out(kChunk), lo(kChunk), hi(kChunk);
@@ -227,10 +222,10 @@ int main(int argc, char** argv) {
         }
         for (std::size_t k = 0; k < n; ++k) {
             in[k] = argument(random);
-            expected[k] = ::exp(in[k]);
+            expected[k] = library_exp(in[k]);
         }
         for (Tally& tally : tallies) {
-            tally.arrays->of(tally.variant)(in.data(), out.data(), n);
+            tally.target->of(tally.variant)(in.data(), out.data(), n);
             for (std::size_t k = 0; k < n; ++k) {
                 if (std::bit_cast<std::uint64_t>(out[k]) == std::bit_cast<std::uint64_t>(expected[k])) continue;
                 if (tally.mismatches++ == 0) tally.first = std::bit_cast<std::uint64_t>(in[k]);
@@ -239,7 +234,7 @@ int main(int argc, char** argv) {
         done += n;
     }
     for (const Tally& tally : tallies)
-        std::printf("%s %s %" PRIu64 " 0x%016" PRIx64 "\n", tally.arrays->target, name(tally.variant),
+        std::printf("%s %s %" PRIu64 " 0x%016" PRIx64 "\n", tally.target->name, name(tally.variant),
                     tally.mismatches, tally.first);
     for (const BracketTally& tally : brackets)
         std::printf("%s bracket %" PRIu64 " 0x%016" PRIx64 "\n", tally.target, tally.failures, tally.first);

@@ -24,7 +24,7 @@
 #include "algorithm/nds.hpp"
 #include "algorithm/niching.hpp"
 #include "distances/dtw/dtw.hpp"
-#include "distances/gak/gak.hpp"
+#include "distances/global_alignment/gak.hpp"
 #include "distances/manhattan/manhattan.hpp"
 #include "distances/soft_dtw/soft_dtw.hpp"
 #include "platform/interface_names.hpp"

@@ -1,5 +1,4 @@
-// The cost rows' plain data and their row in the kernel table (only types: the kernel is
-// compiled once per instruction set).
+// The cost rows' plain data and kernel table (cost/table.hpp defines it per target).
 #pragma once
 
 #include <cstddef>
@@ -19,8 +18,27 @@ struct FeatureRow {
     double* out;
 };
 
+// The same read straight from the series: out[j * out_stride] = the cost of x_i against step j
+// of y, for j < count.
+struct StridedRow {
+    const std::byte* x;  // x_i[0]; x_i[f] at x + f * x_step bytes
+    std::ptrdiff_t x_step;
+    const std::byte* y;  // y[0][0]; y[j][f] at y + j * y_row_step + f * y_step bytes
+    std::ptrdiff_t y_row_step, y_step;
+    std::size_t d, count;
+    double* out;
+    std::size_t out_stride;
+};
+
 struct Kernels {
     void (*from_features)(const FeatureRow&);
+    void (*strided)(const StridedRow&);
 };
+
+template <class Isa>
+Kernels make_table();
+
+// The table of the process's target, chosen at first use (kernels.cpp).
+const Kernels& kernels() noexcept;
 
 }  // namespace rc::distances::cost

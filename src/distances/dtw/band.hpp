@@ -7,6 +7,7 @@
 
 #include "core/array_view.hpp"
 #include "core/buffer.hpp"
+#include "distances/alignment.hpp"
 #include "distances/dtw/dtw.hpp"
 #include "distances/dtw/kernels.hpp"
 
@@ -14,7 +15,7 @@ namespace rc::distances::dtw {
 
 // The distance when a series is empty: 0.0 for two empty series, +inf for one.
 inline double empty_pair_distance(std::size_t n, std::size_t m) noexcept {
-    return n == m ? 0.0 : std::numeric_limits<double>::infinity();
+    return empty_alignment(n, m, 0.0, std::numeric_limits<double>::infinity());
 }
 
 // For each of the n steps of x, the columns of A that lie in the band. Without a radius every

@@ -1,6 +1,4 @@
-// The DTW kernels' plain data and their row in the kernel table. The kernels are compiled once
-// per instruction set (src/simd/target_*.cpp), so this header holds only types: no inline code
-// that a target file could emit with instructions a baseline caller cannot run.
+// The DTW kernels' plain data and kernel table (dtw/table.hpp defines it per target).
 #pragma once
 
 #include <cstddef>
@@ -23,7 +21,7 @@ struct LaneProblem {
     const double* y;      // m steps x d features x lanes: element (u, k, lane) at (u * d + k) * lanes + lane
     const Span* spans;    // one per step of x
     std::size_t n, m, d;  // n, m >= 1
-    bool finite;          // no NaN or infinity among the features read (see strip-inl.hpp)
+    bool finite;          // no NaN or infinity among the features read (see strip_lanes.hpp)
     double* row;          // scratch of (m + 1) x lanes doubles
     double* out;          // receives A[n][m] of every lane
 };
@@ -53,5 +51,11 @@ struct Kernels {
     LaneKernel one_vector;         // vector_lanes pairs
     LaneKernel two_vectors;        // 2 * vector_lanes pairs, two independent chains interleaved
 };
+
+template <class Isa>
+Kernels make_table();
+
+// The table of the process's target, chosen at first use (kernels.cpp).
+const Kernels& kernels() noexcept;
 
 }  // namespace rc::distances::dtw

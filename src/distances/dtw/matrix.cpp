@@ -1,6 +1,6 @@
 // The DTW distance matrix. Every pair of a row shares x[i] and the shape of y's series, hence
 // the band, so a row runs its pairs several at a time, one per SIMD lane, on the lane kernels
-// of the processor (dtw_dispatch.cpp); entry by entry the operations are those of dtw_pair.
+// of the process's target (dtw/kernels.hpp); entry by entry the operations are those of dtw_pair.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -9,7 +9,7 @@
 #include "distances/dtw/band.hpp"
 #include "distances/dtw/dtw.hpp"
 #include "distances/pairwise.hpp"
-#include "simd/dispatch.hpp"
+#include "distances/dtw/kernels.hpp"
 
 namespace rc::distances {
 namespace {
@@ -118,7 +118,7 @@ Matrix<double> cdist_dtw(const SeriesSet& x, const SeriesSet& y, BandRadius radi
     const std::size_t n = x.extent(1), m = y.extent(1), d = x.extent(2);
     if (n == 0 || m == 0) return Matrix<double>::filled(n_x, n_y, dtw::empty_pair_distance(n, m));
     const auto spans = dtw::band_spans(n, m, radius);
-    const Problem problem{x, y, n, m, d, spans.data(), simd::kernels().dtw, same_view(x, y)};
+    const Problem problem{x, y, n, m, d, spans.data(), dtw::kernels(), same_view(x, y)};
     auto result = pairwise_rows(n_x, n_y, [&](std::size_t i, double* out) { fill_row(problem, i, out); });
     if (problem.symmetric) mirror_half_rows(result);
     return result;

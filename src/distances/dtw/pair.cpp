@@ -5,7 +5,7 @@
 #include "distances/cost/cost.hpp"
 #include "distances/dtw/band.hpp"
 #include "distances/dtw/dtw.hpp"
-#include "simd/dispatch.hpp"
+#include "distances/dtw/kernels.hpp"
 
 namespace rc::distances {
 
@@ -21,7 +21,7 @@ double dtw_pair(const Series& x, const Series& y, BandRadius radius) {
     const auto spans = band_spans(n, m, radius);
     auto row = Buffer<double>::uninitialized(checked_add(m, 1));
     double last;
-    simd::kernels().dtw.one_pair({xs.data(), ys.data(), spans.data(), n, m, d, x_finite && y_finite, row.data(), &last});
+    dtw::kernels().one_pair({xs.data(), ys.data(), spans.data(), n, m, d, x_finite && y_finite, row.data(), &last});
     return std::sqrt(last);
 }
 

@@ -1,5 +1,5 @@
-// cdist_manhattan's lane kernel: its plain data and its row in the kernel table. Plain pointers
-// and byte strides only, so the target files share no inline code with the baseline build.
+// The Manhattan kernels' plain data and kernel table (manhattan/table.hpp defines it per
+// target): plain pointers and byte strides.
 #pragma once
 
 #include <cstddef>
@@ -19,9 +19,17 @@ struct Block {
 };
 
 struct Kernels {
-    // Fills out[j] = manhattan_pair(x, y[j]) bit for bit for j below the returned count (a
+    // The distance of x and the block's first series.
+    double (*one_pair)(const Block& block);
+    // Fills out[j] = one_pair of x and y[j] bit for bit for j below the returned count (a
     // multiple of the vector width, at most `pairs`); null where pairs run one at a time.
     std::size_t (*sum_lanes)(const Block& block, std::size_t pairs, double* out);
 };
+
+template <class Isa>
+Kernels make_table();
+
+// The table of the process's target, chosen at first use (kernels.cpp).
+const Kernels& kernels() noexcept;
 
 }  // namespace rc::distances::manhattan

@@ -2,11 +2,8 @@
 // in the kernel table's lanes where it has them.
 #include "distances/manhattan/manhattan.hpp"
 
-#include <cmath>
-
 #include "distances/manhattan/kernels.hpp"
 #include "distances/pairwise.hpp"
-#include "simd/dispatch.hpp"
 
 namespace rc::distances {
 namespace {
@@ -24,37 +21,38 @@ bool packed_run(std::size_t rows, std::size_t cols, std::ptrdiff_t row_stride, s
     return col_stride == element && (rows <= 1 || row_stride == static_cast<std::ptrdiff_t>(cols) * element);
 }
 
-manhattan::Block lanes_block(const Series& x, const SeriesSet& y) noexcept {
+// x against the series of y from the first, whose series lie y_series_stride bytes apart.
+manhattan::Block block_of(const Series& x, const std::byte* y, std::ptrdiff_t y_series_stride,
+                          std::ptrdiff_t y_row_stride, std::ptrdiff_t y_col_stride) noexcept {
     const std::size_t rows = x.extent(0), cols = x.extent(1);
     const bool packed = packed_run(rows, cols, x.byte_stride(0), x.byte_stride(1)) &&
-                        packed_run(rows, cols, y.byte_stride(1), y.byte_stride(2));
-    return {x.data(), x.byte_stride(0), x.byte_stride(1),
-            y.data(), y.byte_stride(0), y.byte_stride(1), y.byte_stride(2),
-            rows, cols, packed};
+                        packed_run(rows, cols, y_row_stride, y_col_stride);
+    return {x.data(), x.byte_stride(0), x.byte_stride(1), y, y_series_stride, y_row_stride, y_col_stride, rows, cols, packed};
+}
+
+manhattan::Block block_of(const Series& x, const Series& y) noexcept {
+    return block_of(x, y.data(), 0, y.byte_stride(0), y.byte_stride(1));
 }
 
 }  // namespace
 
 double manhattan_pair(const Series& x, const Series& y) {
-    const std::size_t rows = x.extent(0), cols = x.extent(1);
     // A sweep in x's order would stop at the first row y lacks; since nothing summed before
     // that point is returned, checking both extents up front ends the same way.
     check_covers(x, y);
-    double sum = 0.0;
-    for (std::size_t r = 0; r < rows; ++r)
-        for (std::size_t c = 0; c < cols; ++c) sum += std::fabs(x(r, c) - y(r, c));
-    return sum;
+    return manhattan::kernels().one_pair(block_of(x, y));
 }
 
 Matrix<double> cdist_manhattan(const SeriesSet& x, const SeriesSet& y) {
-    const auto sum_lanes = simd::kernels().manhattan.sum_lanes;
+    const manhattan::Kernels& kernels = manhattan::kernels();
     const std::size_t count = y.extent(0);
     return pairwise_rows(x.extent(0), count, [&](std::size_t i, double* row) {
         const Series xi = x[i];
         // Every series of y has the same shape, so one check decides for the whole row.
         check_covers(xi, y[0]);
-        const std::size_t done = sum_lanes != nullptr && !xi.empty() ? sum_lanes(lanes_block(xi, y), count, row) : 0;
-        for (std::size_t j = done; j < count; ++j) row[j] = manhattan_pair(xi, y[j]);
+        const manhattan::Block block = block_of(xi, y.data(), y.byte_stride(0), y.byte_stride(1), y.byte_stride(2));
+        const std::size_t done = kernels.sum_lanes != nullptr && !xi.empty() ? kernels.sum_lanes(block, count, row) : 0;
+        for (std::size_t j = done; j < count; ++j) row[j] = kernels.one_pair(block_of(xi, y[j]));
     });
 }
 

@@ -1,10 +1,9 @@
-// The soft-DTW kernels' plain data and their row in the kernel table; only types and
-// declarations, as for every kernel compiled once per instruction set.
+// The soft-DTW kernels' plain data and kernel table (soft_dtw/table.hpp defines it per target).
 #pragma once
 
 #include <cstddef>
 
-#include "libm/entry.hpp"
+#include "libm/entries.hpp"
 
 namespace rc::distances::soft_dtw {
 
@@ -13,10 +12,11 @@ namespace rc::distances::soft_dtw {
 // every cell is computed literally.
 struct Smoothing {
     double gamma;
+    double exact_inverse_gamma;  // 1 / gamma when exact (distances/alignment.hpp), else 0
     bool min_term_is_one;
-    const LibmEntry* libm;
-    simd::ExpVariant exp;  // library: exp calls per lane; otherwise the lane exp of that variant
-    bool log_bracketed;    // cells may be settled by the lane bracket on log (simd/log_bracket.hpp)
+    const libm::Entries* libm;
+    libm::ExpVariant exp;  // library: exp calls per lane; otherwise the lane exp of that variant
+    bool log_bracketed;    // cells may be settled by the lane bracket on log (libm/log_bracket_lanes.hpp)
 };
 
 // One row i of the accumulated matrices of several pairs (the kernel's width) that share a row
@@ -67,8 +67,14 @@ struct Kernels {
     StripKernel strips[kWidthCount];  // likewise
 };
 
+template <class Isa>
+Kernels make_table();
+
+// The table of the process's target, chosen at first use (kernels.cpp).
+const Kernels& kernels() noexcept;
+
 // The cell by the literal three-term formula, for a lane whose minimum is not finite or whose
 // gamma does not let the minimum's term be 1. Compiled once, for the baseline.
-double literal_cell(double up, double diag, double left, double cost, double gamma, const LibmEntry& libm) noexcept;
+double literal_cell(double up, double diag, double left, double cost, double gamma, const libm::Entries& libm) noexcept;
 
 }  // namespace rc::distances::soft_dtw

@@ -12,13 +12,12 @@
 #include <limits>
 #include <utility>
 
+#include "distances/alignment.hpp"
 #include "distances/cost/cost.hpp"
 #include "distances/cost/rows.hpp"
 #include "distances/pairwise.hpp"
 #include "distances/soft_dtw/kernels.hpp"
-#include "libm/entry.hpp"
-#include "libm/exp.hpp"
-#include "simd/dispatch.hpp"
+#include "libm/entries.hpp"
 
 namespace rc::distances {
 
@@ -26,7 +25,7 @@ namespace rc::distances {
 // s = (exp((mu - up) / g) + exp((mu - diag) / g)) + exp((mu - left) / g) in this order, and
 // R = (mu - ln(s) * g) + cost.
 double soft_dtw::literal_cell(double up, double diag, double left, double cost, double gamma,
-                              const LibmEntry& libm) noexcept {
+                              const libm::Entries& libm) noexcept {
     const auto min_ignoring_nan = [](double a, double b) { return b < a || a != a ? b : a; };
     const double mu = min_ignoring_nan(min_ignoring_nan(up, diag), left);
     const double s = (libm.exp_or_zero((mu - up) / gamma) + libm.exp_or_zero((mu - diag) / gamma)) +
@@ -45,18 +44,19 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // What every cell of one call shares: gamma, whether the minimum's term may be taken as 1, and
 // the library entries, copied here once.
 struct CellRule {
-    LibmEntry libm;
+    libm::Entries libm;
     soft_dtw::Smoothing smoothing;
 
     explicit CellRule(double gamma) noexcept
-        : libm(libm_entry()),
-          smoothing{gamma, std::isfinite(gamma) && gamma != 0.0, &libm, simd::kernel_exp_variant(), libm.log_bracketed} {}
+        : libm(libm::entries()),
+          smoothing{gamma, exact_reciprocal(gamma), std::isfinite(gamma) && gamma != 0.0, &libm,
+                    libm::kernel_exp_variant(), libm.log_bracketed} {}
     CellRule(const CellRule&) = delete;
 };
 
-// R[n][m] when a series is empty: R[0][0] = 0 for two empty series, otherwise a boundary cell
-// at +inf. Answered without sweeping, which for an empty y would still visit every row of x.
-inline double empty_alignment(std::size_t n, std::size_t m) noexcept { return n == m ? 0.0 : kInfinity; }
+// R[n][m] when a series is empty: R[0][0] = 0 for two empty series, otherwise a boundary cell at
+// +inf.
+inline double empty_soft_alignment(std::size_t n, std::size_t m) noexcept { return empty_alignment(n, m, 0.0, kInfinity); }
 
 // out[k] = soft_dtw_pair(x, ys[k], gamma) for k < lanes, all ys of one shape (m time steps). Rows
 // go two at a time where the table has a kernel for it, the last odd one alone. The workspace
@@ -107,7 +107,7 @@ void soft_dtw_group(const Series& x, const Series* ys, std::size_t lanes, const 
 void soft_dtw_row(const Series& x, const SeriesSet& y, const CellRule& rule, double* row) {
     const std::size_t count = y.extent(0), m = y.extent(1);
     if (x.extent(0) == 0 || m == 0) {
-        std::fill(row, row + count, empty_alignment(x.extent(0), m));
+        std::fill(row, row + count, empty_soft_alignment(x.extent(0), m));
         return;
     }
     // (5m + 3) doubles per lane, for the widest group, and the features of its series.
@@ -116,7 +116,7 @@ void soft_dtw_row(const Series& x, const SeriesSet& y, const CellRule& rule, dou
     const bool copy = d > 0 && m <= kMaxFeatureCopy / d / widest;
     auto feature_copy = Buffer<double>::uninitialized(copy ? m * d * widest : 0);
     double* const features = copy ? feature_copy.data() : nullptr;
-    const soft_dtw::Kernels& kernels = simd::kernels().soft_dtw;
+    const soft_dtw::Kernels& kernels = soft_dtw::kernels();
     std::array<Series, kWidest> group;
     std::size_t j = 0;
     for (std::size_t w = 0; w < kWidthCount; ++w) {
@@ -135,7 +135,7 @@ void soft_dtw_row(const Series& x, const SeriesSet& y, const CellRule& rule, dou
 double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
     check_feature_counts(x, y);
     const std::size_t n = x.extent(0), m = y.extent(0);
-    if (n == 0 || m == 0) return empty_alignment(n, m);
+    if (n == 0 || m == 0) return empty_soft_alignment(n, m);
     const CellRule rule(gamma);
     // One allocation: two rows of R, then the skewed costs of a strip.
     const std::size_t width = checked_add(m, 1);
@@ -146,7 +146,7 @@ double soft_dtw_pair(const Series& x, const Series& y, double gamma) {
     above[0] = 0.0;
     std::fill(above + 1, above + width, kInfinity);
     // Strips of the table's widths, widest first, with their costs skewed to match.
-    const soft_dtw::Kernels& kernels = simd::kernels().soft_dtw;
+    const soft_dtw::Kernels& kernels = soft_dtw::kernels();
     std::size_t i = 0;
     for (std::size_t w = 0; w < kWidthCount; ++w) {
         const std::size_t lanes = kWidths[w];

@@ -1,0 +1,14 @@
+// The table of the process's target: a table is instantiated only in its target's own
+// translation unit, so it is chosen here, in code compiled for every processor.
+#include "algorithm/nds/kernels.hpp"
+
+#include "simd/dispatch.hpp"
+
+namespace rc::algorithm::nds {
+
+const Kernels& scan_kernels() noexcept {
+    static const Kernels table = simd::for_chosen_target([]<class Isa> { return make_table<Isa>(); });
+    return table;
+}
+
+}  // namespace rc::algorithm::nds

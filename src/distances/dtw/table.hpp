@@ -1,0 +1,34 @@
+// The DTW kernels of one target, with their tuning: how many rows of x a lane strip runs together.
+#pragma once
+
+#include <cstddef>
+
+#include "distances/dtw/kernels.hpp"
+#include "distances/dtw/path_lanes.hpp"
+#include "distances/dtw/strip_lanes.hpp"
+
+namespace rc::distances::dtw {
+
+// Rows of x per lane strip, with two vectors of pairs per row: as many as keep those 2 * rows
+// accumulators within a quarter of the registers (AVX-512: 4, AVX2: 2). Two-lane vectors run
+// pairs one at a time, which they would barely beat (0).
+template <class Ops>
+inline constexpr std::size_t kLaneStripRows = Ops::lanes < 4 ? 0 : Ops::registers / 8;
+
+template <class Isa, std::size_t Vectors>
+constexpr LaneKernel lane_kernel() {
+    using Ops = typename Isa::Wide;
+    if constexpr (kLaneStripRows<Ops> == 0)
+        return nullptr;
+    else
+        return accumulate_any<Ops, Vectors, kLaneStripRows<Ops>>;
+}
+
+template <class Isa>
+Kernels make_table() {
+    using Ops = typename Isa::Wide;
+    return {accumulate_any<typename Isa::Scalar, 1, kStripRows>, forward_pass_any<Isa>,
+            kLaneStripRows<Ops> == 0 ? 0 : Ops::lanes, lane_kernel<Isa, 1>(), lane_kernel<Isa, 2>()};
+}
+
+}  // namespace rc::distances::dtw

@@ -1,0 +1,14 @@
+// The table of the process's target: a table is instantiated only in its target's own
+// translation unit, so it is chosen here, in code compiled for every processor.
+#include "distances/global_alignment/kernels.hpp"
+
+#include "simd/dispatch.hpp"
+
+namespace rc::distances::global_alignment {
+
+const Kernels& kernels() noexcept {
+    static const Kernels table = simd::for_chosen_target([]<class Isa> { return make_table<Isa>(); });
+    return table;
+}
+
+}  // namespace rc::distances::global_alignment

@@ -1,0 +1,31 @@
+// The Manhattan kernels of one target, with their tuning: which vectors sum pairs in lanes.
+#pragma once
+
+#include "distances/manhattan/kernels.hpp"
+#include "distances/manhattan/sum_lanes.hpp"
+
+namespace rc::distances::manhattan {
+
+// Two-lane vectors would barely beat one pair at a time: from four lanes, pairs run in groups of
+// two vectors. Eight lanes take packed blocks in one group (more concurrent streams make the
+// series collide in the L1 cache when their distance is a multiple of 4 KiB, as it often is) and
+// leave strided blocks to the narrower vectors' gathers (AVX-512's gather is slower than AVX2's
+// on some processors).
+template <class Isa>
+constexpr auto lanes_kernel() -> std::size_t (*)(const Block&, std::size_t, double*) {
+    using Wide = typename Isa::Wide;
+    using Narrow = typename Isa::Narrow;
+    if constexpr (Wide::lanes < 4)
+        return nullptr;
+    else if constexpr (Wide::lanes == Narrow::lanes)
+        return sum_lanes<Wide, 2, true>;
+    else
+        return sum_lanes_wide_then_narrow<Wide, 1, false, Narrow, 2>;
+}
+
+template <class Isa>
+Kernels make_table() {
+    return {one_pair<Isa>, lanes_kernel<Isa>()};
+}
+
+}  // namespace rc::distances::manhattan
