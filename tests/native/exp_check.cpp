@@ -29,6 +29,7 @@
 
 #include "exp_lanes.hpp"
 #include "libm_entry.hpp"
+#include "simd/cpu_features.hpp"
 #include "simd/exp.hpp"
 
 namespace {
@@ -36,14 +37,13 @@ namespace {
 using rc::simd::ExpArrays;
 
 bool has_avx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx2");
+    const rc::simd::CpuFeatures features = rc::simd::cpu_features();
+    return features.fma && features.avx2;
 }
 
 bool has_avx512() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
+    const rc::simd::CpuFeatures features = rc::simd::cpu_features();
+    return features.fma && features.avx512;
 }
 using rc::simd::ExpVariant;
 
