@@ -7,7 +7,7 @@ VENV := .venv
 BIN := $(VENV)/bin
 SOURCES := $(shell find src python -name '*.cpp' -o -name '*.hpp' -o -name '*.map' -o -name '*.py' -o -name '*.pyi') CMakeLists.txt pyproject.toml
 
-.PHONY: demo test bench compare build sanitize tsan free-threaded free-threaded-tsan package-check clean
+.PHONY: demo test test-clang bench compare build sanitize tsan free-threaded free-threaded-tsan package-check clean
 
 demo: $(VENV)/.built $(VENV)/.demo-ready
 	$(BIN)/python demo/demo.py
@@ -74,6 +74,27 @@ $(VENV)/.built: $(VENV)/.ready $(SOURCES)
 	$(BIN)/python -m pip install --quiet --no-build-isolation ".[test]"
 	touch $@
 
+# The whole suite against a build by clang: zig's, from PyPI, in a venv of its own, through a
+# wrapper that CMake takes as the compiler. The native checks of the suite are built with it too
+# (CXX). Both compilers must give the same bits.
+CLANG_VENV := .venv-clang
+CLANG_CXX := $(abspath $(CLANG_VENV))/bin/zig-c++
+test-clang: $(CLANG_VENV)/.built
+	CXX=$(CLANG_CXX) $(CLANG_VENV)/bin/python -m pytest -p no:cacheprovider $(PYTEST_ARGS)
+
+$(CLANG_VENV)/.ready: pyproject.toml
+	@test -x $(CLANG_VENV)/bin/python || { py="$${PYTHON:-$$(tools/find-python.sh)}" && "$$py" -m venv $(CLANG_VENV); }
+	$(CLANG_VENV)/bin/python -m pip install --quiet --upgrade pip
+	$(CLANG_VENV)/bin/python -m pip install --quiet cmake ninja ziglang $$($(CLANG_VENV)/bin/python tools/build_requires.py)
+	printf '#!/bin/sh\nexec "$$(dirname "$$0")/python" -m ziglang c++ "$$@"\n' > $(CLANG_CXX)
+	chmod +x $(CLANG_CXX)
+	touch $@
+
+$(CLANG_VENV)/.built: $(CLANG_VENV)/.ready $(SOURCES)
+	$(CLANG_VENV)/bin/python -m pip install --quiet --no-build-isolation -C build-dir=build/clang \
+		-C cmake.define.CMAKE_CXX_COMPILER=$(CLANG_CXX) ".[test]"
+	touch $@
+
 # The concurrency and frame tests under a free-threaded interpreter (built once from source
 # into a cache folder by tools/free-threaded-python.sh, a few minutes on two cores).
 FT_VENV := .venv-ft
@@ -105,4 +126,4 @@ package-check:
 	tools/check-package.sh
 
 clean:
-	rm -rf build $(VENV) $(FT_VENV) $(FT_TSAN_VENV) $(CMP_VENV)
+	rm -rf build $(VENV) $(CLANG_VENV) $(FT_VENV) $(FT_TSAN_VENV) $(CMP_VENV)

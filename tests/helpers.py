@@ -70,7 +70,7 @@ def run_python(code_or_args, *, check: bool = True, timeout: float = 300, text: 
     return result
 
 
-def float64s_from_script(script: str, **env: str) -> np.ndarray:
+def float64s_from_script(script: str, **env: str | None) -> np.ndarray:
     """The float64 values that `script` writes to stdout as hex, run by run_python."""
     return np.frombuffer(bytes.fromhex(run_python(script, **env).stdout), dtype=np.float64).copy()
 

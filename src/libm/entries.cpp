@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 #include "libm/kernels.hpp"
@@ -55,9 +57,17 @@ bool agrees(Unary candidate, Unary reference) {
 // its own whose bits differ from the library's. Where the math library is not in that scope it
 // is loaded, and stays loaded for the life of the process.
 Unary public_entry(const char* name) noexcept {
-    if (void* symbol = dlsym(RTLD_DEFAULT, name)) return reinterpret_cast<Unary>(symbol);
-    void* library = dlopen("libm.so.6", RTLD_NOW);
-    return reinterpret_cast<Unary>(library != nullptr ? dlsym(library, name) : nullptr);
+    void* symbol = dlsym(RTLD_DEFAULT, name);
+    if (symbol == nullptr) {
+        static void* const library = dlopen("libm.so.6", RTLD_NOW);
+        symbol = library != nullptr ? dlsym(library, name) : nullptr;
+    }
+    if (symbol == nullptr) {
+        // No result could be the library's: stopping beats answering with other bits.
+        std::fprintf(stderr, "_rust_core: the C library's %s was not found\n", name);
+        std::abort();
+    }
+    return reinterpret_cast<Unary>(symbol);
 }
 
 // glibc's wrapper-free entry under its versioned name (GLIBC_2.15 on x86-64, 2.17 where the

@@ -5,22 +5,45 @@
 
 #include "platform/environment.hpp"
 #include "platform/interface_names.hpp"
+#include "simd/cpu_features.hpp"
 
-// The processor checks of targets.def, in this architecture's terms; a check of another
-// architecture's feature is simply false.
 #if defined(__x86_64__)
-#define RC_CPU_HAS(feature) __builtin_cpu_supports(#feature)
-#else
-#define RC_CPU_HAS(feature) false
+#include <cpuid.h>
 #endif
 
+// The processor checks of targets.def.
+#define RC_CPU_HAS(feature) cpu_has(CpuFeature::feature)
+
 namespace rc::simd {
+
+bool cpu_has(CpuFeature feature) noexcept {
+#if defined(__x86_64__)
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return false;
+    // XCR0: the register state the operating system saves. 256-bit vectors need the SSE and AVX
+    // state (bits 1, 2); AVX-512 also the opmask and both parts of the upper ZMM state (5 to 7).
+    unsigned xcr0 = 0;
+    asm("xgetbv" : "=a"(xcr0) : "c"(0u) : "edx");
+    if ((xcr0 & 0x06u) != 0x06u) return false;
+    if (feature == CpuFeature::fma) return (ecx & bit_FMA) != 0;
+    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return false;
+    const bool zmm_saved = (xcr0 & 0xe6u) == 0xe6u;
+    switch (feature) {
+        case CpuFeature::avx2: return (ebx & bit_AVX2) != 0;
+        case CpuFeature::avx512f: return zmm_saved && (ebx & bit_AVX512F) != 0;
+        case CpuFeature::avx512dq: return zmm_saved && (ebx & bit_AVX512DQ) != 0;
+        case CpuFeature::avx512vl: return zmm_saved && (ebx & bit_AVX512VL) != 0;
+        case CpuFeature::avx512bw: return zmm_saved && (ebx & bit_AVX512BW) != 0;
+        case CpuFeature::fma: break;
+    }
+#endif
+    (void)feature;
+    return false;
+}
+
 namespace {
 
 bool processor_runs(Target target) noexcept {
-#if defined(__x86_64__)
-    __builtin_cpu_init();
-#endif
     switch (target) {
 #define RC_SIMD_TARGET(name, architecture, flags, check) \
     case Target::name:                                  \

@@ -40,6 +40,9 @@ double manhattan_pair(const Series& x, const Series& y) {
     // A sweep in x's order would stop at the first row y lacks; since nothing summed before
     // that point is returned, checking both extents up front ends the same way.
     check_covers(x, y);
+    // Without elements nothing is summed, however many rows a zero-stride view claims: that
+    // loop is not left to the compiler to remove (GCC does, clang does not).
+    if (x.empty()) return 0.0;
     return manhattan::kernels().one_pair(block_of(x, y));
 }
 
@@ -52,7 +55,7 @@ Matrix<double> cdist_manhattan(const SeriesSet& x, const SeriesSet& y) {
         check_covers(xi, y[0]);
         const manhattan::Block block = block_of(xi, y.data(), y.byte_stride(0), y.byte_stride(1), y.byte_stride(2));
         const std::size_t done = kernels.sum_lanes != nullptr && !xi.empty() ? kernels.sum_lanes(block, count, row) : 0;
-        for (std::size_t j = done; j < count; ++j) row[j] = kernels.one_pair(block_of(xi, y[j]));
+        for (std::size_t j = done; j < count; ++j) row[j] = xi.empty() ? 0.0 : kernels.one_pair(block_of(xi, y[j]));
     });
 }
 
