@@ -1,5 +1,5 @@
 // The pieces the front search is built from: a point prepared for searching, and the members
-// of one front in blocks of vector lanes. Included only by nds_front_search.cpp.
+// of one front in blocks of vector lanes. Included only by front_search.cpp.
 #pragma once
 
 #include <algorithm>
@@ -10,8 +10,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "algorithm/nds_front_scan.hpp"
-#include "algorithm/nds_internal.hpp"
+#include "algorithm/nds/front_scan.hpp"
+#include "algorithm/nds/internal.hpp"
 
 namespace rc::algorithm::nds::front {
 
@@ -34,7 +34,7 @@ struct Scan {
     BestBelow<S> best_below;
 };
 
-// The members of one front, objective-major in blocks of `lanes` (see nds_front_scan.hpp);
+// The members of one front, objective-major in blocks of `lanes` (see front_scan.hpp);
 // contiguous, so a scan streams through it.
 template <class S>
 class Front {

@@ -1,4 +1,4 @@
-// The pieces of non-dominated sorting, shared by the nds_*.cpp files.
+// The pieces of non-dominated sorting, shared by the files of this folder.
 //
 // Two algorithms compute the same fronts. The classic one compares every pair of rows, keeps
 // each row's dominated list and peels fronts off; it is the definition and the only one that

@@ -1,6 +1,6 @@
-// The front-search scan of nds_front_scan.hpp written once over GCC/Clang generic vectors.
+// The front-search scan of front_scan.hpp written once over GCC/Clang generic vectors.
 // Included only by the target files, inside the target's namespace and after
-// algorithm/nds_front_scan.hpp and <cstring> (no include guard, no includes); each target picks
+// algorithm/nds/front_scan.hpp and <cstring> (no include guard, no includes); each target picks
 // its vector width in bytes.
 
 namespace nds_front_scan {

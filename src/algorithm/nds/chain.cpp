@@ -14,7 +14,7 @@
 #include <numeric>
 #include <vector>
 
-#include "algorithm/nds_internal.hpp"
+#include "algorithm/nds/internal.hpp"
 
 namespace rc::algorithm::nds {
 namespace {

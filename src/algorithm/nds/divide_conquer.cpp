@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "algorithm/nds_internal.hpp"
+#include "algorithm/nds/internal.hpp"
 #include "worker_pool.hpp"
 
 namespace rc::algorithm::nds {

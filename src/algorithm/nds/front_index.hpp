@@ -1,5 +1,5 @@
 // The two indexes of placed points that the front search ranks a point against: front lists
-// and a k-d tree (see nds_front_search.cpp). Included only by nds_front_search.cpp.
+// and a k-d tree (see front_search.cpp). Included only by front_search.cpp.
 #pragma once
 
 #include <algorithm>
@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "algorithm/nds_front_query.hpp"
+#include "algorithm/nds/front_query.hpp"
 
 namespace rc::algorithm::nds::front {
 

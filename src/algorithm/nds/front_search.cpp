@@ -19,10 +19,10 @@
 #include <utility>
 #include <vector>
 
-#include "algorithm/nds_front_index.hpp"
-#include "algorithm/nds_front_query.hpp"
-#include "algorithm/nds_front_scan.hpp"
-#include "algorithm/nds_internal.hpp"
+#include "algorithm/nds/front_index.hpp"
+#include "algorithm/nds/front_query.hpp"
+#include "algorithm/nds/front_scan.hpp"
+#include "algorithm/nds/internal.hpp"
 #include "simd/dispatch.hpp"
 #include "worker_pool.hpp"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "algorithm/nds_internal.hpp"
+#include "algorithm/nds/internal.hpp"
 #include "environment.hpp"
 #include "interface_names.hpp"
 #include "worker_pool.hpp"
