@@ -151,12 +151,19 @@ public:
         return static_cast<std::size_t>(best + 1);
     }
 
-    void place(std::size_t p, std::size_t rank, const Query<S>&) {
+    void place(std::size_t p, std::size_t rank, const Query<S>& query) {
         const auto r = static_cast<std::int32_t>(rank);
         std::uint32_t node = node_of_point_[p];
         leaf_ranks_[std::size_t{leaf_of_node_[node]} * kLeafBlocks * lanes_ + lane_of_point_[p]] = r;
+        const S* coords = query.coords();
         for (;;) {
             top_[node] = std::max(top_[node], r);
+            S* box = reinterpret_cast<S*>(boxes_.data() + std::size_t{node} * 2 * chunks_);
+            S* high = box + chunks_ * kBoxLanes;
+            for (std::size_t j = 0; j < dims_; ++j) {
+                box[j] = std::min(box[j], coords[j]);
+                high[j] = std::max(high[j], coords[j]);
+            }
             if (node == 0) break;
             node = (node - 1) / 2;
         }
@@ -173,9 +180,15 @@ private:
     // a leaf comes from its points, that of an inner node from its children's.
     void build(std::uint32_t node, std::uint32_t* points, std::size_t n, const std::uint32_t* range) {
         if (node >= top_.size()) {
+            const std::size_t old = top_.size();
             top_.resize(2 * std::size_t{node} + 1, -1);
             leaf_of_node_.resize(top_.size(), kInner);
             boxes_.resize(top_.size() * 2 * chunks_);
+            for (std::size_t k = old; k < top_.size(); ++k) {
+                S* box = reinterpret_cast<S*>(boxes_.data() + k * 2 * chunks_);
+                std::fill_n(box, 2 * chunks_ * kBoxLanes, std::numeric_limits<S>::min());
+                std::fill_n(box, dims_, std::numeric_limits<S>::max());
+            }
         }
         if (n <= kLeafBlocks * lanes_) {
             build_leaf(node, points, n);
@@ -195,44 +208,20 @@ private:
         narrowed[2 * widest + 1] = range[2 * widest + 1];
         narrowed[2 * widest] = columns_.at(widest, points[half]);
         build(2 * node + 2, points + half, n - half, narrowed);
-        Box* box = boxes_.data() + std::size_t{node} * 2 * chunks_;
-        const Box* first = boxes_.data() + (2 * std::size_t{node} + 1) * 2 * chunks_;
-        const Box* second = first + 2 * chunks_;
-        for (std::size_t c = 0; c < 2 * chunks_; ++c) {
-            S a[kBoxLanes], b[kBoxLanes];
-            std::memcpy(a, &first[c], sizeof(Box));
-            std::memcpy(b, &second[c], sizeof(Box));
-            // Lowest coordinates first (chunks 0 .. chunks_-1), then highest.
-            for (std::size_t i = 0; i < kBoxLanes; ++i)
-                a[i] = c < chunks_ ? std::min(a[i], b[i]) : std::max(a[i], b[i]);
-            std::memcpy(&box[c], a, sizeof(Box));
-        }
     }
 
     void build_leaf(std::uint32_t node, const std::uint32_t* points, std::size_t n) {
-        // Padding columns: the smallest value as both bounds, neither outside nor inside.
-        std::vector<S> low(chunks_ * kBoxLanes, std::numeric_limits<S>::min());
-        std::vector<S> high(chunks_ * kBoxLanes, std::numeric_limits<S>::min());
         const std::size_t leaf_lanes = kLeafBlocks * lanes_;
         const auto leaf = static_cast<std::uint32_t>(leaf_ranks_.size() / leaf_lanes);
         leaf_of_node_[node] = leaf;
         leaf_ranks_.resize(leaf_ranks_.size() + leaf_lanes, -1);
         leaf_values_.resize(leaf_values_.size() + dims_ * leaf_lanes, std::numeric_limits<S>::max());
-        for (std::size_t j = 0; j < dims_; ++j) low[j] = std::numeric_limits<S>::max();
         for (std::size_t i = 0; i < n; ++i) {
             node_of_point_[points[i]] = node;
             lane_of_point_[points[i]] = static_cast<std::uint32_t>(i);
             S* block = leaf_values_.data() + (std::size_t{leaf} * kLeafBlocks + i / lanes_) * dims_ * lanes_;
-            for (std::size_t j = 0; j < dims_; ++j) {
-                const S v = value(points[i], j);
-                block[j * lanes_ + i % lanes_] = v;
-                low[j] = std::min(low[j], v);
-                high[j] = std::max(high[j], v);
-            }
+            for (std::size_t j = 0; j < dims_; ++j) block[j * lanes_ + i % lanes_] = value(points[i], j);
         }
-        Box* box = boxes_.data() + std::size_t{node} * 2 * chunks_;
-        std::memcpy(box, low.data(), chunks_ * sizeof(Box));
-        std::memcpy(box + chunks_, high.data(), chunks_ * sizeof(Box));
     }
 
     std::size_t dims_, chunks_, lanes_;
