@@ -13,4 +13,4 @@
 #include "distances/gak/strip-inl.hpp"
 #include "distances/manhattan/lanes-inl.hpp"
 #include "algorithm/niching_search-inl.hpp"
-#include "algorithm/nds/front_scan-inl.hpp"
+#include "algorithm/nds/search-inl.hpp"

@@ -4,7 +4,7 @@
 // here and in table-inl.hpp.
 #pragma once
 
-#include "algorithm/nds/front_scan.hpp"
+#include "algorithm/nds/kernels.hpp"
 #include "algorithm/niching_search.hpp"
 #include "distances/cost/kernels.hpp"
 #include "distances/dtw/kernels.hpp"

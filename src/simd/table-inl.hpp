@@ -70,7 +70,7 @@ constinit const rc::simd::Kernels kKernels{
              gak_feature_strips::strip<Scalar, 1, true>}},
     .manhattan = {manhattan_sum},
     .niching = {niching_search::nearest_in_lanes<Wide>},
-    .nds_scan = nds_front_scan::Width<kNdsScanBytes>::kKernels,
+    .nds_scan = nds_search::Width<kNdsScanBytes>::kKernels,
     .exp = exp_arrays_of<ExpBound>(kTarget),
     .log_bracket = log_bracket_array_of<ExpBound>(),
 };

@@ -19,10 +19,10 @@
 #include <utility>
 #include <vector>
 
-#include "algorithm/nds/front_index.hpp"
-#include "algorithm/nds/front_query.hpp"
-#include "algorithm/nds/front_scan.hpp"
+#include "algorithm/nds/indexes.hpp"
 #include "algorithm/nds/internal.hpp"
+#include "algorithm/nds/kernels.hpp"
+#include "algorithm/nds/query.hpp"
 #include "simd/dispatch.hpp"
 #include "worker_pool.hpp"
 
@@ -34,7 +34,6 @@ using front::FrontLists;
 using front::Query;
 using front::RankTree;
 using front::Scan;
-using front::kMaxDims;
 
 // From this many points on, and with more than one worker, the points go in batches whose
 // searches run on the pool; smaller calls never hand off to it.
@@ -53,7 +52,7 @@ std::size_t batch_size(std::size_t count) {
 // a sample of kSampleSize points, evenly spread over the order, has at most kWideFronts / m
 // fronts (a few wide fronts, where scanning whole fronts costs most); never below.
 constexpr std::size_t kTreeFrom = 60000;
-constexpr std::size_t kTreeMaybeFrom = 15000;
+constexpr std::size_t kTreeMaybeFrom = 3000;
 constexpr std::size_t kSampleSize = 1024;
 constexpr std::size_t kWideFronts = 20;
 
@@ -62,7 +61,7 @@ std::vector<std::uint32_t> ranks_in_order(const PointColumns& columns, std::size
                                           const Scan<S>& scan) {
     Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
-    Query<S> query(scan, columns.dims, Index::kTree);
+    Query<S> query(scan, columns.dims);
     for (std::size_t p = 0; p < count; ++p) {
         query.load_point(columns, p);
         const std::size_t k = index.rank_of(query);
@@ -82,11 +81,11 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
     const std::size_t dims = columns.dims;
     Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
-    Query<S> query(scan, dims, Index::kTree);
+    Query<S> query(scan, dims);
     for (std::size_t first = 0; first < count; first += batch) {
         const std::size_t last = std::min(count, first + batch);
         pool::parallel_for(last - first, [&](std::size_t begin, std::size_t end) {
-            Query<S> own(scan, dims, Index::kTree);
+            Query<S> own(scan, dims);
             for (std::size_t i = begin; i < end; ++i) {
                 own.load_point(columns, first + i);
                 rank[first + i] = static_cast<std::uint32_t>(index.rank_of(own));
@@ -156,7 +155,7 @@ std::vector<std::uint32_t> ranks_with(const PointColumns& columns, std::size_t c
                                       const Scan<S>& scan, Method method) {
     const bool tree = use_tree(columns, count, scan, method);
     // Node ranks are signed 32-bit; the point's box vectors live on the stack.
-    if (tree && count <= INT32_MAX && columns.dims <= kMaxDims) return ranks_by<S, RankTree<S>>(columns, count, scan);
+    if (tree && count <= INT32_MAX && columns.dims <= kTreeMaxDims) return ranks_by<S, RankTree<S>>(columns, count, scan);
     return ranks_by<S, FrontLists<S>>(columns, count, scan);
 }
 
@@ -167,8 +166,8 @@ std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
     const ScanKernels& kernels = simd::kernels().nds_scan;
     // 16-bit coordinates double the lanes; the padding value must stay above every one.
     if (columns.largest < UINT16_MAX)
-        return ranks_with<std::int16_t>(columns, count, {kernels.lanes_16, kernels.scan_16, kernels.best_16}, method);
-    return ranks_with<std::int32_t>(columns, count, {kernels.lanes_32, kernels.scan_32, kernels.best_32}, method);
+        return ranks_with<std::int16_t>(columns, count, {kernels.lanes_16, kernels.scan_16, kernels.tree_16}, method);
+    return ranks_with<std::int32_t>(columns, count, {kernels.lanes_32, kernels.scan_32, kernels.tree_32}, method);
 }
 
 }  // namespace rc::algorithm::nds
