@@ -89,21 +89,24 @@ public:
     }
 
     // The point's rank goes to its leaf lane, and its rank and coordinates into the node boxes
-    // from its leaf up.
+    // from its leaf up, as far as they change anything: a node's box and rank hold its
+    // children's, so above a node that already covered the point every node does.
     void place(std::size_t p, std::size_t rank, const Query<S>& query) {
         const auto r = static_cast<std::int32_t>(rank);
         std::uint32_t node = node_of_point_[p];
         leaf_ranks_[std::size_t{leaf_of_node_[node]} * leaf_blocks_ * lanes_ + lane_of_point_[p]] = r;
         const S* coords = query.coords();
         for (;;) {
+            bool changed = r > top_[node];
             top_[node] = std::max(top_[node], r);
             S* low = boxes_.data() + std::size_t{node} * 2 * width_;
             S* high = low + width_;
             for (std::size_t j = 0; j < dims_; ++j) {
+                changed |= coords[j] < low[j] || coords[j] > high[j];
                 low[j] = std::min(low[j], coords[j]);
                 high[j] = std::max(high[j], coords[j]);
             }
-            if (node == 0) break;
+            if (!changed || node == 0) break;
             node = (node - 1) / 2;
         }
     }
@@ -155,7 +158,8 @@ private:
             node_of_point_[points[i]] = node;
             lane_of_point_[points[i]] = static_cast<std::uint32_t>(i);
             S* block = leaf_values_.data() + (std::size_t{leaf} * leaf_blocks_ + i / lanes_) * dims_ * lanes_;
-            for (std::size_t j = 0; j < dims_; ++j) block[j * lanes_ + i % lanes_] = coordinate<S>(columns_.at(j, points[i]));
+            for (std::size_t j = 0; j < dims_; ++j)
+                block[j * lanes_ + i % lanes_] = coordinate<S>(columns_.at(j, points[i]));
         }
     }
 

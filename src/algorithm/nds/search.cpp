@@ -109,10 +109,7 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
                 groups.emplace_back();
             }
             query.add_to(groups[at->second]);
-        }
-        for (std::size_t p = first; p < last; ++p) {
-            query.load_point(columns, p);
-            index.place(p, rank[p], query);
+            index.place(p, r, query);  // read again only by the next batch's searches
         }
     }
     return rank;
@@ -155,7 +152,8 @@ std::vector<std::uint32_t> ranks_with(const PointColumns& columns, std::size_t c
                                       const Scan<S>& scan, Method method) {
     const bool tree = use_tree(columns, count, scan, method);
     // Node ranks are signed 32-bit; the point's box vectors live on the stack.
-    if (tree && count <= INT32_MAX && columns.dims <= kTreeMaxDims) return ranks_by<S, RankTree<S>>(columns, count, scan);
+    if (tree && count <= INT32_MAX && columns.dims <= kTreeMaxDims)
+        return ranks_by<S, RankTree<S>>(columns, count, scan);
     return ranks_by<S, FrontLists<S>>(columns, count, scan);
 }
 
