@@ -1,7 +1,7 @@
 // The vector kernels of kernels.hpp, written once over a few lane operations on GCC/Clang
 // generic vectors of signed 16- or 32-bit integers. Included only by the target files, inside
-// the target's namespace and after algorithm/nds/kernels.hpp and <cstring> (no include guard,
-// no includes); each target picks its vector width in bytes.
+// the target's namespace and after algorithm/nds/kernels.hpp, <bit>, <cstring> and <utility>
+// (no include guard, no includes); each target picks its vector width in bytes.
 
 namespace nds_search {
 
@@ -27,6 +27,11 @@ template <class Vector, class S>
 template <class Vector>
 [[gnu::always_inline]] inline Vector greater(Vector a, Vector b) noexcept {
     return a > b;
+}
+
+template <class Vector>
+[[gnu::always_inline]] inline Vector either(Vector a, Vector b) noexcept {
+    return a | b;
 }
 
 template <class Vector>
@@ -71,9 +76,9 @@ template <class S, class Vector, class PointLanes>
     Vector failed = above(0);
     for (std::size_t j = 1; j < dims; j += 3) {
         if (all_lanes(failed)) break;
-        failed |= above(j);
-        if (j + 1 < dims) failed |= above(j + 1);
-        if (j + 2 < dims) failed |= above(j + 2);
+        failed = either(failed, above(j));
+        if (j + 1 < dims) failed = either(failed, above(j + 1));
+        if (j + 2 < dims) failed = either(failed, above(j + 2));
     }
     return failed;
 }
@@ -121,8 +126,8 @@ std::int32_t tree_rank_below(const RankTreeView<S>& tree, const S* coords, const
         Box low_above = greater(load_lanes<Box>(box), point[0]);
         Box high_above = greater(load_lanes<Box>(box + tree.width), point[0]);
         for (std::size_t c = 1; c < chunks; ++c) {
-            low_above |= greater(load_lanes<Box>(box + c * box_lanes), point[c]);
-            high_above |= greater(load_lanes<Box>(box + tree.width + c * box_lanes), point[c]);
+            low_above = either(low_above, greater(load_lanes<Box>(box + c * box_lanes), point[c]));
+            high_above = either(high_above, greater(load_lanes<Box>(box + tree.width + c * box_lanes), point[c]));
         }
         if (any_lane(low_above)) continue;  // every placed point of the node is above in a column
         if (!any_lane(high_above)) {        // every placed point of the node is <= the point
@@ -139,11 +144,14 @@ std::int32_t tree_rank_below(const RankTreeView<S>& tree, const S* coords, const
                 if (all_lanes(failed)) continue;
                 const std::int32_t* ranks = tree.leaf_ranks + block * lanes;
                 for (std::uint64_t below = ~lane_bits<S>(failed) & (~std::uint64_t{0} >> (64 - lanes)); below != 0;
-                     below &= below - 1)
-                    best = std::max(best, ranks[std::countr_zero(below)]);
+                     below &= below - 1) {
+                    const std::int32_t rank = ranks[std::countr_zero(below)];
+                    if (rank > best) best = rank;
+                }
             }
             continue;
         }
+        // The child with the higher rank goes on the stack last, so it is searched first.
         std::uint32_t first = 2 * node + 1, second = 2 * node + 2;
         if (tree.top[first] > tree.top[second]) std::swap(first, second);
         stack[depth++] = first;
