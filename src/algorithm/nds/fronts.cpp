@@ -1,5 +1,6 @@
 // Non-dominated sorting's entry, which sends NaN-free input to the fast chain ranks and the rest
-// to the pairwise classic path, and what both share: the objectives' copy, fronts from ranks.
+// (and a few rows with more objectives than rows) to the pairwise classic path, and what both
+// share: the objectives' copy, fronts from ranks.
 #include "algorithm/nds.hpp"
 
 #include <cmath>

@@ -50,9 +50,11 @@ struct PointColumns {
     std::uint32_t at(std::size_t column, std::size_t point) const noexcept { return values[column * count + point]; }
 };
 
-// The same ranks by front search: `columns` holds the points (in lexicographic order, as
-// above, and every coordinate below UINT32_MAX).
-// `method` may force the front lists or the k-d tree as the index of placed points.
+// Longest-chain ranks (from 0) of distinct points given in lexicographic order, by front
+// search: a point can only dominate later points, and does so exactly when its coordinate is
+// <= the other's in every column of `columns` (the objectives after the first, every
+// coordinate below UINT32_MAX). `method` may force the front lists or the k-d tree as the
+// index of placed points.
 std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
                                               std::size_t count, Method method);
 
