@@ -5,7 +5,7 @@
 
 VENV := .venv
 BIN := $(VENV)/bin
-SOURCES := $(shell find src python -name '*.cpp' -o -name '*.hpp' -o -name '*.map' -o -name '*.py' -o -name '*.pyi') CMakeLists.txt pyproject.toml
+SOURCES := $(shell find src python cmake -name '*.cpp' -o -name '*.hpp' -o -name '*.def' -o -name '*.in' -o -name '*.map' -o -name '*.py' -o -name '*.pyi') CMakeLists.txt pyproject.toml
 
 .PHONY: demo test test-clang bench compare build sanitize tsan free-threaded free-threaded-tsan package-check clean
 

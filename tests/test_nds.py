@@ -20,7 +20,8 @@ nan, inf = math.nan, math.inf
 def forced_method(name):
     """RC_NDS=classic makes the module use the pairwise algorithm even without NaN; for four
     or more objectives =lists and =tree force the front search over front lists or over a k-d
-    tree, =divide the divide and conquer."""
+    tree (and keep it for a few rows with more objectives, which otherwise go to the classic
+    path)."""
     old = os.environ.get("RC_NDS")
     os.environ["RC_NDS"] = name
     try:
@@ -139,10 +140,15 @@ def differential_inputs():
         # A chain: every row dominates all later ones, one front per row (shuffled).
         chain = np.repeat(np.arange(300.0)[:, None], m, axis=1)
         cases.append((f"chain-m{m}", chain[rng.permutation(300)]))
-    # Enough rows for the parallel pieces of the divide and conquer.
+    # Around the size from which the front search may take the k-d tree after a sample (3,000
+    # distinct points): one wide front, a few shells, many narrow fronts.
     for m in (4, 6):
-        cases.append((f"integers-m{m}-n6000", rng.integers(0, 9, (6000, m)).astype(np.float64)))
-        cases.append((f"uniform-m{m}-n6000", rng.random((6000, m))))
+        for n in (2999, 3000, 3001):
+            directions = np.abs(rng.normal(size=(n, m)))
+            sphere = directions / np.linalg.norm(directions, axis=1, keepdims=True)
+            cases.append((f"sphere-m{m}-n{n}", sphere))
+            cases.append((f"shells-m{m}-n{n}", np.round(sphere * (1.0 + rng.exponential(0.05, (n, 1))), 3)))
+            cases.append((f"uniform-m{m}-n{n}", rng.random((n, m))))
     return cases
 
 
@@ -248,16 +254,28 @@ def many_objective_inputs():
 
 @pytest.mark.parametrize(("name", "f"), many_objective_inputs(), ids=lambda v: v if isinstance(v, str) else "")
 def test_many_objective_methods_agree_with_classic(name, f):
-    """Both indexes of the front search and the divide and conquer, each forced, give the
-    classic fronts."""
-    if len(f) > 5000:  # the classic path is quadratic: compare the fast methods there
-        with forced_method("divide"):
-            expected = as_lists(nds(f))
-    else:
-        with classic_path():
-            expected = as_lists(nds(f))
+    """Both indexes of the front search, each forced, give the classic fronts (beyond 5,000
+    rows, where the classic path is quadratic, the two indexes and the default agree)."""
+    reference_method = "lists" if len(f) > 5000 else "classic"
+    with forced_method(reference_method):
+        expected = as_lists(nds(f))
     assert as_lists(nds(f)) == expected
-    for method in ("lists", "tree", "divide"):
+    for method in ("lists", "tree"):
+        with forced_method(method):
+            assert as_lists(nds(f)) == expected, method
+
+
+@pytest.mark.parametrize("rows", [63, 64, 65])
+@pytest.mark.parametrize("extra", [0, 1])
+def test_few_rows_with_many_objectives(rows, extra):
+    """Up to 64 rows with more objectives than rows take the classic path by default; the
+    front search (forced) and rows just beyond either bound give the same fronts."""
+    rng = np.random.default_rng(rows * 10 + extra)
+    f = np.round(rng.random((rows, rows + extra)), 1)
+    f[rows // 2] = f[0]  # a duplicate row
+    expected = reference(to_lists(f))
+    assert both_paths(f) == expected
+    for method in ("lists", "tree"):
         with forced_method(method):
             assert as_lists(nds(f)) == expected, method
 
@@ -268,10 +286,12 @@ def test_results_do_not_depend_on_the_worker_count(mode):
 
 
 def test_front_search_lane_widths_agree():
-    """The scan's kernels of every target (each forced), over front lists and over the tree,
-    on one and two workers, agree with the divide and conquer."""
-    divide = fronts_from_script(1, "divide", LANE_WIDTH_SCRIPT)
+    """The front search's kernels of every instruction set (each forced where the machine
+    has it), over front lists and over the tree, on one and two workers, give the fronts of
+    the baseline kernels over front lists on one worker."""
+    expected = fronts_from_script(1, "lists", LANE_WIDTH_SCRIPT, RC_SIMD="baseline")
     for path in running_targets():
         for mode in ("lists", "tree"):
             for threads in (1, 2):
-                assert fronts_from_script(threads, mode, LANE_WIDTH_SCRIPT, RC_SIMD=path) == divide, (path, mode)
+                if (path, mode, threads) != ("baseline", "lists", 1):
+                    assert fronts_from_script(threads, mode, LANE_WIDTH_SCRIPT, RC_SIMD=path) == expected, (path, mode)

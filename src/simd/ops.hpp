@@ -79,16 +79,37 @@ concept VectorOps = requires(typename O::V v, typename O::M m, typename O::I i, 
     O::gather_pairs_at(table, at, word, word);
 };
 
+// Lanes of signed integers with comparisons (ops_integer-inl.hpp).
+template <class O, class S>
+concept IntegerOps = requires(typename O::V v, const S* at, S value) {
+    { O::lanes } -> std::convertible_to<std::size_t>;
+    { O::load(at) } -> std::same_as<typename O::V>;
+    { O::broadcast(value) } -> std::same_as<typename O::V>;
+    { O::greater(v, v) } -> std::same_as<typename O::V>;  // all bits of a lane set where a > b
+    { O::either(v, v) } -> std::same_as<typename O::V>;
+    { O::all(v) } -> std::same_as<bool>;
+    { O::any(v) } -> std::same_as<bool>;
+    { O::bits(v) } -> std::same_as<std::uint64_t>;  // bit k for lane k
+};
+
 // An instruction set as the kernels see it: its widest ops, a narrower vector width for kernels
 // that want at most its lanes, and one lane, all complete (an ops struct lacking an operation of
-// VectorOps does not compile here).
-template <Target Id, VectorOps WideOps, VectorOps NarrowOps, VectorOps ScalarOps>
-    requires(ScalarOps::lanes == 1 && NarrowOps::lanes <= WideOps::lanes)
+// VectorOps does not compile here); and signed 16- and 32-bit integer lanes, in vectors of the
+// widest ops' size (Integers) and of 16 bytes (Integers16).
+template <Target Id, VectorOps WideOps, VectorOps NarrowOps, VectorOps ScalarOps,
+          template <class, std::size_t> class IntegerLanesOf>
+    requires(ScalarOps::lanes == 1 && NarrowOps::lanes <= WideOps::lanes &&
+             IntegerOps<IntegerLanesOf<std::int16_t, 16>, std::int16_t> &&
+             IntegerOps<IntegerLanesOf<std::int32_t, 16>, std::int32_t>)
 struct InstructionSet {
     static constexpr Target id = Id;
     using Wide = WideOps;
     using Narrow = NarrowOps;
     using Scalar = ScalarOps;
+    template <class S>
+    using Integers = IntegerLanesOf<S, WideOps::lanes * sizeof(double) < 16 ? 16 : WideOps::lanes * sizeof(double)>;
+    template <class S>
+    using Integers16 = IntegerLanesOf<S, 16>;
 
     // The widest of the three whose lanes divide L: the ops for a group of L lanes.
     template <std::size_t L>

@@ -11,11 +11,12 @@
 namespace rc::simd::baseline {
 
 #include "simd/ops_scalar-inl.hpp"
+#include "simd/ops_integer-inl.hpp"
 #if defined(__SSE2__)
 #include "simd/ops_sse2-inl.hpp"
-struct Isa : InstructionSet<Target::baseline, Sse2, Sse2, Scalar> {};
+struct Isa : InstructionSet<Target::baseline, Sse2, Sse2, Scalar, IntegerLanes> {};
 #else
-struct Isa : InstructionSet<Target::baseline, Scalar, Scalar, Scalar> {};
+struct Isa : InstructionSet<Target::baseline, Scalar, Scalar, Scalar, IntegerLanes> {};
 #endif
 
 }  // namespace rc::simd::baseline

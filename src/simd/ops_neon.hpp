@@ -11,6 +11,7 @@
 namespace rc::simd::neon {
 
 #include "simd/ops_scalar-inl.hpp"
+#include "simd/ops_integer-inl.hpp"
 
 struct Neon {
     using V = float64x2_t;
@@ -104,6 +105,6 @@ private:
     static M invert(M m) { return veorq_u64(m, vdupq_n_u64(~std::uint64_t{0})); }
 };
 
-struct Isa : InstructionSet<Target::neon, Neon, Neon, Scalar> {};
+struct Isa : InstructionSet<Target::neon, Neon, Neon, Scalar, IntegerLanes> {};
 
 }  // namespace rc::simd::neon

@@ -1,5 +1,11 @@
-// The innermost loop of the front search, one version per vector width: does any member of a
-// front lie <= a point in every column? Its kernel table (nds/table.hpp defines it per target).
+// The vector kernels of the front search: the plain data they read and their kernel table
+// (nds/table.hpp defines it per target, nds/search_lanes.hpp holds the kernels).
+//
+// Coordinates are dense ranks shifted down by half the range of S (signed, because x86 has a
+// one-instruction signed greater-than and no unsigned one); the type's largest value is kept
+// for padding. Members come in blocks of the kernel's `lanes`: block b holds column j of its
+// members at blocks[(b * dims + j) * lanes ...], unused lanes padded with the largest value.
+// Each lane makes the same comparisons for its member, so every width gives the same answer.
 #pragma once
 
 #include <cstddef>
@@ -7,30 +13,52 @@
 
 namespace rc::algorithm::nds {
 
-// Members come in blocks of `lanes` (the kernel's width): block b holds column j of its
-// members at blocks[(b * dims + j) * lanes ...], unused lanes padded with the type's largest
-// value. `point[j]` holds the point's coordinate in column columns[j]; the columns go from the
-// point's smallest coordinate to its largest. Each lane makes the same comparisons for its
-// member, so every width gives the same answer.
+// Does any member of the blocks lie <= the point in every column? `point[j]` holds the point's
+// coordinate in column columns[j], the columns going from its smallest coordinate to its
+// largest (the order in which members fail soonest).
 template <class S>
 using DominatorScan = bool (*)(const S* blocks, std::size_t block_count, const S* point, const std::uint32_t* columns,
                                std::size_t dims);
 
-// One block of the same layout whose lanes carry ranks (-1 for a member not yet ranked, and
-// for padding): the largest rank of a member <= the point in every column, or `best` if that
-// is larger. Here `point[j * lanes ...]` holds the coordinate in column columns[j] already in
-// every lane: a point is tested against many blocks, one call each.
+// A k-d tree over the points of a search (indexes.hpp), as the tree kernel reads it. Nodes are
+// numbered as a binary heap (children 2k + 1 and 2k + 2). Node k's box is boxes[k * 2 * width
+// ...]: the lowest coordinate of its placed points in each column, then the highest, each
+// padded from `dims` to `width` columns with the smallest value. Boxes are compared with the
+// point kTreeBoxBytes at a time (few columns: wider vectors would only cost more to test), so
+// `width` is a multiple of kTreeBoxBytes / sizeof(S).
+// top[k] is the highest rank placed below node k, -1 while none is. A leaf holds
+// `leaf_blocks` blocks of members and their ranks (-1 until placed, and for padding).
 template <class S>
-using BestBelow = std::int32_t (*)(const S* block, const std::int32_t* ranks, const S* point,
-                                   const std::uint32_t* columns, std::size_t dims, std::int32_t best);
+struct RankTreeView {
+    const S* boxes;
+    const std::int32_t* top;
+    const std::uint32_t* leaf_of_node;  // kInnerNode for inner nodes
+    const S* leaf_values;
+    const std::int32_t* leaf_ranks;
+    std::size_t dims, width, leaf_blocks;
+    static constexpr std::uint32_t kInnerNode = UINT32_MAX;
+};
+
+// The highest rank of a placed point <= the point in every column, -1 if none. `coords` is the
+// point by column, padded to the tree's width with the largest value (which no padded bound
+// of a box lies above or below); `ordered` and `columns` as for DominatorScan.
+template <class S>
+using TreeSearch = std::int32_t (*)(const RankTreeView<S>& tree, const S* coords, const S* ordered,
+                                    const std::uint32_t* columns);
+
+inline constexpr std::size_t kTreeBoxBytes = 16;
+
+// The tree handles up to this many columns (objectives after the first); more take the front
+// lists.
+inline constexpr std::size_t kTreeMaxDims = 64;
 
 struct Kernels {
     std::size_t lanes_16;
     DominatorScan<std::int16_t> scan_16;
-    BestBelow<std::int16_t> best_16;
+    TreeSearch<std::int16_t> tree_16;
     std::size_t lanes_32;
     DominatorScan<std::int32_t> scan_32;
-    BestBelow<std::int32_t> best_32;
+    TreeSearch<std::int32_t> tree_32;
 };
 
 template <class Isa>

@@ -1,16 +1,19 @@
-// The front-search scan of one target. It was tuned at 32-byte vectors; narrower targets take
-// their own width.
+// The front search's kernels of one target: members in the target's widest vectors (16-bit
+// coordinates get twice the lanes of 32-bit ones), node boxes 16 bytes at a time.
 #pragma once
 
-#include "algorithm/nds/front_scan_lanes.hpp"
+#include <cstdint>
+
 #include "algorithm/nds/kernels.hpp"
+#include "algorithm/nds/search_lanes.hpp"
 
 namespace rc::algorithm::nds {
 
 template <class Isa>
 Kernels make_table() {
-    constexpr std::size_t bytes = Isa::Wide::lanes * 8 < 32 ? Isa::Wide::lanes * 8 : 32;
-    return ScanWidth<Isa, bytes>::kKernels;
+    return {Isa::template Integers<std::int16_t>::lanes, blocks_hold_dominator<Isa, std::int16_t>,
+            tree_rank_below<Isa, std::int16_t>, Isa::template Integers<std::int32_t>::lanes,
+            blocks_hold_dominator<Isa, std::int32_t>, tree_rank_below<Isa, std::int32_t>};
 }
 
 }  // namespace rc::algorithm::nds

@@ -1,4 +1,4 @@
-// The pieces of non-dominated sorting, shared by the nds_*.cpp files.
+// The pieces of non-dominated sorting, shared by the files of this folder.
 //
 // Two algorithms compute the same fronts. The classic one compares every pair of rows, keeps
 // each row's dominated list and peels fronts off; it is the definition and the only one that
@@ -31,20 +31,14 @@ Objectives copy_objectives(const MatrixView& f);
 // Pairwise dominance scan on the worker pool, then front peeling with the cyclic-front rule.
 Fronts classic_fronts(const Objectives& f);
 
-// How NaN-free input with four or more objectives is ranked. RC_NDS=classic, =front (with
-// the search's own choice of index), =lists, =tree or =divide forces one method on every call
-// so that tests can compare them on the same input; by default the input picks.
-enum class Method { automatic, classic, front_search, front_lists, front_tree, divide_and_conquer };
+// How NaN-free input is ranked. RC_NDS=classic, =lists or =tree forces one method on every
+// call (the last two for four or more objectives: the front search over front lists or over a
+// k-d tree) so that tests can compare them on the same input; by default the input picks.
+enum class Method { automatic, classic, front_lists, front_tree };
 Method method_setting();
 
 // NaN-free input only: the front index of every row, by longest dominator chain.
 std::vector<std::uint32_t> chain_ranks(const Objectives& f, Method method);
-
-// Longest-chain ranks of distinct points given in lexicographic order, where point p can only
-// dominate the later points, and does so exactly when p's coordinate is <= the other's in
-// every one of the `dims` columns of `coords` (row-major, one row per point). Ranks start at 0.
-std::vector<std::uint32_t> divide_and_conquer_ranks(const std::uint32_t* coords, std::size_t count,
-                                                    std::size_t dims);
 
 // Coordinates of `count` points in `dims` columns, column after column.
 struct PointColumns {
@@ -56,9 +50,11 @@ struct PointColumns {
     std::uint32_t at(std::size_t column, std::size_t point) const noexcept { return values[column * count + point]; }
 };
 
-// The same ranks by front search: `columns` holds the points (in lexicographic order, as
-// above, and every coordinate below UINT32_MAX).
-// `method` may force the front lists or the k-d tree as the index of placed points.
+// Longest-chain ranks (from 0) of distinct points given in lexicographic order, by front
+// search: a point can only dominate later points, and does so exactly when its coordinate is
+// <= the other's in every column of `columns` (the objectives after the first, every
+// coordinate below UINT32_MAX). `method` may force the front lists or the k-d tree as the
+// index of placed points.
 std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
                                               std::size_t count, Method method);
 

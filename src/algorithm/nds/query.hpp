@@ -1,5 +1,5 @@
 // The pieces the front search is built from: a point prepared for searching, and the members
-// of one front in blocks of vector lanes. Included only by nds_front_search.cpp.
+// of one front in blocks of vector lanes. Included only by search.cpp.
 #pragma once
 
 #include <algorithm>
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "algorithm/nds/kernels.hpp"
-#include "algorithm/nds_internal.hpp"
+#include "algorithm/nds/internal.hpp"
 
 namespace rc::algorithm::nds::front {
 
@@ -26,15 +26,15 @@ S coordinate(std::uint32_t rank) noexcept {
     return static_cast<S>(static_cast<U>(rank) ^ (U{1} << (8 * sizeof(S) - 1)));
 }
 
-// The scan kernel of the chosen width for coordinates of type S.
+// The kernels of the chosen width for coordinates of type S.
 template <class S>
 struct Scan {
     std::size_t lanes;
     DominatorScan<S> holds_dominator;
-    BestBelow<S> best_below;
+    TreeSearch<S> tree_rank_below;
 };
 
-// The members of one front, objective-major in blocks of `lanes` (see nds_front_scan.hpp);
+// The members of one front, objective-major in blocks of `lanes` (see kernels.hpp);
 // contiguous, so a scan streams through it.
 template <class S>
 class Front {
@@ -56,14 +56,12 @@ private:
     std::size_t size_ = 0;
 };
 
-// One point as the searches need it: its coordinates by column, the same in the order of its
-// columns from smallest to largest, and for the k-d tree that order broadcast into lanes.
+// One point as the searches need it: its coordinates by column, and the same in the order of
+// its columns from smallest to largest.
 template <class S>
 class Query {
 public:
-    // `broadcast`: also keep the point broadcast into lanes (the k-d tree's leaf tests).
-    Query(const Scan<S>& scan, std::size_t dims, bool broadcast)
-        : scan_(scan), coords_(dims), ordered_(dims), point_(broadcast ? dims * scan.lanes : 0), columns_(dims) {}
+    Query(const Scan<S>& scan, std::size_t dims) : scan_(scan), coords_(dims), ordered_(dims), columns_(dims) {}
 
     void load_point(const PointColumns& all, std::size_t p) {
         const std::size_t dims = coords_.size();
@@ -80,8 +78,6 @@ public:
             std::swap(columns_[k], columns_[smallest]);
         }
         for (std::size_t j = 0; j < dims; ++j) ordered_[j] = coords_[columns_[j]];
-        if (!point_.empty())
-            for (std::size_t j = 0; j < dims; ++j) std::fill_n(point_.data() + j * scan_.lanes, scan_.lanes, ordered_[j]);
     }
 
     bool dominated_by(const Front<S>& front) const {
@@ -91,14 +87,13 @@ public:
     void add_to(Front<S>& front) const { front.add(scan_.lanes, coords_.data(), coords_.size()); }
 
     const S* coords() const noexcept { return coords_.data(); }
-    const S* broadcast() const noexcept { return point_.data(); }
+    const S* ordered() const noexcept { return ordered_.data(); }
     const std::uint32_t* columns() const noexcept { return columns_.data(); }
 
 private:
     const Scan<S>& scan_;
     std::vector<S> coords_;
     std::vector<S> ordered_;  // coords_ in the order of columns_
-    std::vector<S> point_;
     std::vector<std::uint32_t> columns_;
 };
 

@@ -8,8 +8,9 @@
 // search finds the first without one. Best with many narrow fronts.
 //
 // A k-d tree of all points: the rank is one more than the highest rank placed below the
-// point in every column, found while skipping whole boxes. Best with few wide fronts, where
-// the lists would scan whole fronts.
+// point in every column, found while skipping every node whose placed points all lie above
+// the point in some column. Best with few wide fronts, where the lists would scan whole
+// fronts, and with many points.
 //
 // Both keep members objective-major in blocks of vector lanes, and one point is compared
 // with a whole block at once; each lane does the same comparisons on its own member, so the
@@ -19,10 +20,10 @@
 #include <utility>
 #include <vector>
 
-#include "algorithm/nds_front_index.hpp"
-#include "algorithm/nds_front_query.hpp"
+#include "algorithm/nds/indexes.hpp"
+#include "algorithm/nds/internal.hpp"
 #include "algorithm/nds/kernels.hpp"
-#include "algorithm/nds_internal.hpp"
+#include "algorithm/nds/query.hpp"
 #include "pool/worker_pool.hpp"
 
 namespace rc::algorithm::nds {
@@ -33,7 +34,6 @@ using front::FrontLists;
 using front::Query;
 using front::RankTree;
 using front::Scan;
-using front::kMaxDims;
 
 // From this many points on, and with more than one worker, the points go in batches whose
 // searches run on the pool; smaller calls never hand off to it.
@@ -50,9 +50,12 @@ std::size_t batch_size(std::size_t count) {
 // Where the k-d tree takes over from the front lists (measured on uniform cubes, spheres and
 // rounded shells, 4 to 15 objectives): from kTreeFrom points always; from kTreeMaybeFrom when
 // a sample of kSampleSize points, evenly spread over the order, has at most kWideFronts / m
-// fronts (a few wide fronts, where scanning whole fronts costs most); never below.
+// fronts (a few wide fronts, where scanning whole fronts costs most); never below. At 3,000
+// points both take about as long on one front in 8 to 15 objectives, and the tree 0.65 of the
+// lists' time in 4; at 10,000 points the tree takes 0.3-0.8 of their time on spheres and
+// shells, and the lists 0.6-0.9 of the tree's on uniform cubes, as on 30,000 x 5.
 constexpr std::size_t kTreeFrom = 60000;
-constexpr std::size_t kTreeMaybeFrom = 15000;
+constexpr std::size_t kTreeMaybeFrom = 3000;
 constexpr std::size_t kSampleSize = 1024;
 constexpr std::size_t kWideFronts = 20;
 
@@ -61,7 +64,7 @@ std::vector<std::uint32_t> ranks_in_order(const PointColumns& columns, std::size
                                           const Scan<S>& scan) {
     Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
-    Query<S> query(scan, columns.dims, Index::kTree);
+    Query<S> query(scan, columns.dims);
     for (std::size_t p = 0; p < count; ++p) {
         query.load_point(columns, p);
         const std::size_t k = index.rank_of(query);
@@ -81,11 +84,11 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
     const std::size_t dims = columns.dims;
     Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
-    Query<S> query(scan, dims, Index::kTree);
+    Query<S> query(scan, dims);
     for (std::size_t first = 0; first < count; first += batch) {
         const std::size_t last = std::min(count, first + batch);
         pool::parallel_for(last - first, [&](std::size_t begin, std::size_t end) {
-            Query<S> own(scan, dims, Index::kTree);
+            Query<S> own(scan, dims);
             for (std::size_t i = begin; i < end; ++i) {
                 own.load_point(columns, first + i);
                 rank[first + i] = static_cast<std::uint32_t>(index.rank_of(own));
@@ -109,10 +112,7 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
                 groups.emplace_back();
             }
             query.add_to(groups[at->second]);
-        }
-        for (std::size_t p = first; p < last; ++p) {
-            query.load_point(columns, p);
-            index.place(p, rank[p], query);
+            index.place(p, r, query);  // read again only by the next batch's searches
         }
     }
     return rank;
@@ -155,7 +155,8 @@ std::vector<std::uint32_t> ranks_with(const PointColumns& columns, std::size_t c
                                       const Scan<S>& scan, Method method) {
     const bool tree = use_tree(columns, count, scan, method);
     // Node ranks are signed 32-bit; the point's box vectors live on the stack.
-    if (tree && count <= INT32_MAX && columns.dims <= kMaxDims) return ranks_by<S, RankTree<S>>(columns, count, scan);
+    if (tree && count <= INT32_MAX && columns.dims <= kTreeMaxDims)
+        return ranks_by<S, RankTree<S>>(columns, count, scan);
     return ranks_by<S, FrontLists<S>>(columns, count, scan);
 }
 
@@ -166,8 +167,8 @@ std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
     const Kernels& kernels = scan_kernels();
     // 16-bit coordinates double the lanes; the padding value must stay above every one.
     if (columns.largest < UINT16_MAX)
-        return ranks_with<std::int16_t>(columns, count, {kernels.lanes_16, kernels.scan_16, kernels.best_16}, method);
-    return ranks_with<std::int32_t>(columns, count, {kernels.lanes_32, kernels.scan_32, kernels.best_32}, method);
+        return ranks_with<std::int16_t>(columns, count, {kernels.lanes_16, kernels.scan_16, kernels.tree_16}, method);
+    return ranks_with<std::int32_t>(columns, count, {kernels.lanes_32, kernels.scan_32, kernels.tree_32}, method);
 }
 
 }  // namespace rc::algorithm::nds

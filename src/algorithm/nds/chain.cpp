@@ -14,7 +14,7 @@
 #include <numeric>
 #include <vector>
 
-#include "algorithm/nds_internal.hpp"
+#include "algorithm/nds/internal.hpp"
 
 namespace rc::algorithm::nds {
 namespace {
@@ -371,30 +371,6 @@ std::vector<std::uint32_t> two_objective_chain(const Objectives& f) {
     return rank_of_row;
 }
 
-// The later objectives of the distinct points, one row per point, for the divide and conquer.
-std::vector<std::uint32_t> point_rows(const DenseColumns& dense, std::size_t rows, std::size_t cols,
-                                      const DistinctRows& distinct) {
-    const std::size_t count = distinct.first_row.size(), dims = cols - 1;
-    std::vector<std::uint32_t> coords(checked_mul(count, dims));
-    for (std::size_t p = 0; p < count; ++p)
-        for (std::size_t d = 0; d < dims; ++d) coords[p * dims + d] = dense.column(d + 1, rows)[distinct.first_row[p]];
-    return coords;
-}
-
-constexpr std::size_t kFewPoints = 64;
-
-// Four or more objectives: the front search, which measured faster than the divide and
-// conquer at every size from 200 to 100,000 points and 4 to 15 objectives on one worker (by
-// 3 to 10 times). The divide and conquer stays for a few points with more objectives than
-// points (2 x 1,000,000: 46 against 245 ms; 50 x 2,000: 2 against 9 ms), where it compares
-// them pairwise in one leaf while the search would prepare lanes for every objective, and as
-// an independent method for tests (RC_NDS=divide).
-bool use_front_search(std::size_t count, std::size_t cols, Method method) {
-    if (method == Method::divide_and_conquer) return false;
-    if (method != Method::automatic) return true;
-    return !(count <= kFewPoints && cols > count);
-}
-
 }  // namespace
 
 std::vector<std::uint32_t> chain_ranks(const Objectives& f, Method method) {
@@ -410,7 +386,7 @@ std::vector<std::uint32_t> chain_ranks(const Objectives& f, Method method) {
     std::vector<std::uint32_t> rank;
     if (cols == 3) {
         rank = three_objective_ranks(gather(dense, rows, 1, distinct), gather(dense, rows, 2, distinct));
-    } else if (use_front_search(distinct.first_row.size(), cols, method)) {
+    } else {
         PointColumns columns;
         columns.count = distinct.first_row.size();
         columns.dims = cols - 1;
@@ -420,9 +396,6 @@ std::vector<std::uint32_t> chain_ranks(const Objectives& f, Method method) {
             for (std::size_t p = 0; p < columns.count; ++p)
                 columns.values[(j - 1) * columns.count + p] = dense.column(j, rows)[distinct.first_row[p]];
         rank = front_search_ranks(columns, columns.count, method);
-    } else {
-        const auto coords = point_rows(dense, rows, cols, distinct);
-        rank = divide_and_conquer_ranks(coords.data(), distinct.first_row.size(), cols - 1);
     }
     std::vector<std::uint32_t> rank_of_row(rows);
     for (std::size_t i = 0; i < rows; ++i) rank_of_row[i] = rank[distinct.of_row[i]];

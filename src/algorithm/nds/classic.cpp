@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "algorithm/nds_internal.hpp"
+#include "algorithm/nds/internal.hpp"
 #include "pool/worker_pool.hpp"
 
 namespace rc::algorithm::nds {

@@ -1,5 +1,6 @@
 // Non-dominated sorting's entry, which sends NaN-free input to the fast chain ranks and the rest
-// to the pairwise classic path, and what both share: the objectives' copy, fronts from ranks.
+// (and a few rows with more objectives than rows) to the pairwise classic path, and what both
+// share: the objectives' copy, fronts from ranks.
 #include "algorithm/nds.hpp"
 
 #include <cmath>
@@ -7,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "algorithm/nds_internal.hpp"
+#include "algorithm/nds/internal.hpp"
 #include "platform/environment.hpp"
 #include "platform/interface_names.hpp"
 #include "pool/worker_pool.hpp"
@@ -55,15 +56,20 @@ namespace {
 // The RC_NDS setting (tests only), read through the environment layer on every call.
 std::string_view method_variable() { return environment::nds_method(); }
 
+// A few rows with more objectives than rows (2 x 1,000,000, 50 x 2,000): comparing every pair
+// of rows costs less than ranking every column, which the other methods start with.
+bool few_rows_many_objectives(const Objectives& f) {
+    constexpr std::size_t kFewRows = 64;
+    return f.rows <= kFewRows && f.cols > f.rows;
+}
+
 }  // namespace
 
 Method method_setting() {
     const std::string_view mode = method_variable();
     if (mode == names::kClassicNds) return Method::classic;
-    if (mode == "front") return Method::front_search;
     if (mode == "lists") return Method::front_lists;
     if (mode == "tree") return Method::front_tree;
-    if (mode == "divide") return Method::divide_and_conquer;
     return Method::automatic;
 }
 
@@ -86,7 +92,8 @@ Fronts non_dominated_fronts(const MatrixView& f) {
     // Row ids of the fast path are 32-bit; a larger input would not fit in memory anyway, but
     // it would still be sorted correctly by the classic path.
     const nds::Method method = nds::method_setting();
-    if (objectives.has_nan || objectives.rows > UINT32_MAX || method == nds::Method::classic)
+    if (objectives.has_nan || objectives.rows > UINT32_MAX || method == nds::Method::classic ||
+        (method == nds::Method::automatic && nds::few_rows_many_objectives(objectives)))
         return nds::classic_fronts(objectives);
     // The classic scan creates the worker pool on the first call with rows; the fast path
     // does the same, so that which path ran is not visible in the process's threads.
