@@ -24,15 +24,7 @@ work=build/wheels
 logs=$work/logs
 pip_opts=(--quiet --disable-pip-version-check)
 
-logged() {
-    local name=$1
-    shift
-    if ! "$@" >"$logs/$name.log" 2>&1; then
-        tail -n 40 "$logs/$name.log"
-        echo "FAILED: $* (full log: $logs/$name.log)" >&2
-        exit 1
-    fi
-}
+. tools/logged.sh
 
 rm -rf "$work/raw" "$logs" "$out"
 mkdir -p "$work/raw" "$logs" "$out"

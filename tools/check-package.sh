@@ -31,16 +31,7 @@ step() {
     step_start=$SECONDS
 }
 done_step() { echo "   ok ($((SECONDS - step_start)) s)"; }
-# Runs a command with its output in logs/<name>.log, shown only when it fails.
-logged() {
-    local name=$1
-    shift
-    if ! "$@" >"$logs/$name.log" 2>&1; then
-        tail -n 40 "$logs/$name.log"
-        echo "FAILED: $* (full log: $logs/$name.log)" >&2
-        exit 1
-    fi
-}
+. tools/logged.sh
 # wheel_for TAG ARCH: the one wheel in dist/ for that interpreter tag and architecture.
 wheel_for() {
     local abi=$1 found
