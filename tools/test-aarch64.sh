@@ -42,7 +42,8 @@ else
     echo "== $(basename "$wheel") installed by the emulated pip"
     site=$PWD/$out/wheel-site
     rm -rf "$site"
-    "$python" -m pip install --quiet --disable-pip-version-check --no-deps --no-index --target "$site" "$wheel"
+    "$python" -m pip install --quiet --disable-pip-version-check --root-user-action=ignore --no-deps --no-index \
+        --target "$site" "$wheel"
 fi
 
 echo "== x86-64 reference hashes ($native)"
