@@ -2,27 +2,49 @@
 // functions on a set of probe arguments.
 #include "libm_entry.hpp"
 
-#include <math.h>
+#include <dlfcn.h>
+#if defined(__GLIBC__)
+#include <gnu/lib-names.h>
+#endif
 
 #include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
-
-#if defined(__GLIBC__)
-#include <dlfcn.h>
-#endif
 
 #include "environment.hpp"
 
 namespace rc {
+
+LibraryFunction library_function(const char* name) noexcept {
+    // The global scope holds the C library's libm wherever the interpreter links it, after any
+    // preloaded replacement, so this is the function a call through the dynamic linker reaches.
+    void* symbol = dlsym(RTLD_DEFAULT, name);
+    if (symbol == nullptr) {  // a process without libm in its global scope: load it for ourselves
+#if defined(__GLIBC__)
+        static void* const libm = dlopen(LIBM_SO, RTLD_NOW | RTLD_LOCAL);
+#else
+        static void* const libm = dlopen("libm.so", RTLD_NOW | RTLD_LOCAL);
+#endif
+        symbol = libm != nullptr ? dlsym(libm, name) : nullptr;
+    }
+    if (symbol == nullptr) {
+        // No result could be the library's: stopping beats answering with other bits.
+        std::fprintf(stderr, "_rust_core: the C library's %s was not found\n", name);
+        std::abort();
+    }
+    return reinterpret_cast<LibraryFunction>(symbol);
+}
+
 namespace {
 
-using Unary = double (*)(double);
+using Unary = LibraryFunction;
 
-const Unary public_exp = static_cast<Unary>(::exp);
-const Unary public_log = static_cast<Unary>(::log);
+const Unary public_exp = library_function("exp");
+const Unary public_log = library_function("log");
 
 
 // Arguments on which a candidate must give the public function's bits: the special values,

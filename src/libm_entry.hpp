@@ -17,6 +17,14 @@
 
 namespace rc {
 
+using LibraryFunction = double (*)(double);
+
+// The C library's public function of this name ("exp", "log") as the process's dynamic linker
+// resolves it, a preloaded replacement included, looked up at run time. A call written as
+// exp(x) may bind to a copy from the toolchain's own runtime linked into the module (zig's
+// compiler runtime brings one), whose bits differ from the library's.
+LibraryFunction library_function(const char* name) noexcept;
+
 struct LibmEntry {
     double (*exp)(double);
     double (*log)(double);

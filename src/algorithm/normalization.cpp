@@ -28,6 +28,9 @@ Buffer<double> updated_ideal(const VectorView& ideal_point, const MatrixView& f)
     }
     auto ideal = Buffer<double>::uninitialized(length);
     for (std::size_t j = 0; j < length; ++j) ideal[j] = ideal_point(j);
+    // Without columns the rows hold nothing, however many a zero-stride view claims: their loop
+    // is not left to the compiler to remove (GCC does, clang does not).
+    if (n == 0) return ideal;
     // Row by row for memory order; every column still sees the rows in increasing order.
     for (std::size_t r = 0; r < m; ++r)
         for (std::size_t j = 0; j < n; ++j) {

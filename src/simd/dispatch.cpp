@@ -6,21 +6,18 @@
 
 #include "environment.hpp"
 #include "interface_names.hpp"
+#include "simd/cpu_features.hpp"
 
 namespace rc::simd {
 namespace {
 
 Target supported_target() noexcept {
-#if defined(__x86_64__)
-    __builtin_cpu_init();
     // Both wider targets are compiled with fused multiply-add, which the lane exp needs where
     // the C library's exp fuses.
-    if (!__builtin_cpu_supports("fma")) return Target::baseline;
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
-        return Target::avx512;
-    if (__builtin_cpu_supports("avx2")) return Target::avx2;
-#endif
+    const CpuFeatures features = cpu_features();
+    if (!features.fma) return Target::baseline;
+    if (features.avx512) return Target::avx512;
+    if (features.avx2) return Target::avx2;
     return Target::baseline;
 }
 

@@ -2,11 +2,13 @@
 // no instantiation compiled with these instructions can be merged with a baseline one.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 #include <utility>
 

@@ -5,15 +5,19 @@
 
 // GCC 12 reports the deliberately undefined pass-through operand inside its own AVX-512
 // intrinsics (_mm512_undefined_pd) as uninitialised when building with sanitizers.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 #include <utility>
 

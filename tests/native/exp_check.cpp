@@ -13,7 +13,7 @@
 // instead the processor time per element of each, and of the library's exp and log, over COUNT
 // elements of arguments in [-40, 0] (bench/bench_exp_lanes.py).
 
-#include <math.h>
+#include <cmath>
 
 #include <algorithm>
 #include <bit>
@@ -29,21 +29,25 @@
 
 #include "exp_lanes.hpp"
 #include "libm_entry.hpp"
+#include "simd/cpu_features.hpp"
 #include "simd/exp.hpp"
 
 namespace {
 
 using rc::simd::ExpArrays;
 
+// The library's own functions, as the module resolves them (never a toolchain's copy).
+const rc::LibraryFunction library_exp = rc::library_function("exp");
+const rc::LibraryFunction library_log = rc::library_function("log");
+
 bool has_avx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx2");
+    const rc::simd::CpuFeatures features = rc::simd::cpu_features();
+    return features.fma && features.avx2;
 }
 
 bool has_avx512() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
+    const rc::simd::CpuFeatures features = rc::simd::cpu_features();
+    return features.fma && features.avx512;
 }
 using rc::simd::ExpVariant;
 
@@ -89,7 +93,7 @@ double log_argument(SplitMix& random) {
 
 // Whether lo <= log(x) <= hi and the bracket is at most a few ulps wide.
 bool bracket_holds(double x, double lo, double hi) {
-    const double value = ::log(x);
+    const double value = library_log(x);
     return lo <= value && value <= hi && hi - lo <= 0x1p-48 * std::fabs(value) + 0x1p-55;
 }
 
@@ -146,8 +150,8 @@ void timing(std::uint64_t count, const std::vector<const ExpArrays*>& targets,
             });
         });
     };
-    std::printf("library exp %.3f\n", library(static_cast<double (*)(double)>(::exp), false));
-    std::printf("library log %.3f\n", library(static_cast<double (*)(double)>(::log), true));
+    std::printf("library exp %.3f\n", library(library_exp, false));
+    std::printf("library log %.3f\n", library(library_log, true));
     for (const ExpArrays* arrays : targets)
         for (ExpVariant variant : {ExpVariant::fused, ExpVariant::plain}) {
             const double ns = time_per_element(count, [&](std::uint64_t n) {
@@ -227,7 +231,7 @@ int main(int argc, char** argv) {
         }
         for (std::size_t k = 0; k < n; ++k) {
             in[k] = argument(random);
-            expected[k] = ::exp(in[k]);
+            expected[k] = library_exp(in[k]);
         }
         for (Tally& tally : tallies) {
             tally.arrays->of(tally.variant)(in.data(), out.data(), n);

@@ -86,7 +86,8 @@ std::pair<double, WarpingPath> dtw_with_path(const Series& x, const Series& y, B
     check_feature_counts(x, y);
     auto xs = Buffer<double>::uninitialized(checked_mul(n, d));
     auto ys = Buffer<double>::uninitialized(checked_mul(m, d));
-    const bool nan_free = pack_steps(x, d, xs.data()) & pack_steps(y, d, ys.data());
+    const bool x_nan_free = pack_steps(x, d, xs.data()), y_nan_free = pack_steps(y, d, ys.data());
+    const bool nan_free = x_nan_free && y_nan_free;
     const auto spans = band_spans(n, m, radius);
     MoveTable table = plan_moves(spans.data(), n, m);
     // The row above a strip and the strip's rows.
