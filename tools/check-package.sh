@@ -8,7 +8,9 @@
 #      it has a wheel for that interpreter), and every function is called; under a free-threaded
 #      interpreter the GIL must stay off; stubtest checks the cp313 wheel's stubs;
 #   3. the whole test suite runs against the cp313 x86-64 wheel, in a fresh venv with the test
-#      tools and the newest NumPy;
+#      tools and the newest NumPy; the kernel, frame, failure-path, concurrency and workload tests
+#      against the other interpreters' wheels (only the concurrency and frame tests under the
+#      free-threaded ones), in their venvs of step 2;
 #   4. the kernel tests run against each aarch64 wheel under emulation (tools/test-aarch64.sh
 #      --wheel), compared with the hashes of the cp313 x86-64 wheel;
 #   5. the sdist goes into another fresh venv (a normal pip build from source, this machine's
@@ -221,10 +223,31 @@ logged venv-suite "$venv/bin/python" -m pip install "${pip_opts[@]}" --only-bina
 # From the source tree, which holds no built module: the tests import the wheel's.
 "$venv/bin/python" -m pytest -p no:cacheprovider -q
 done_step
+suite_python=$venv/bin/python
+
+# The other interpreters' wheels: every kernel's bit-exact tests with the frame, failure-path,
+# concurrency and workload tests (the free-threaded ones: the concurrency and frame tests, as
+# make free-threaded runs them on this machine's build), in the venv of the calls above plus
+# the test tools. The rest of the suite tests code that is the same under every interpreter.
+kernel_tests=(tests/test_cost.py tests/test_dtw.py tests/test_soft_dtw.py tests/test_gak.py tests/test_manhattan.py
+    tests/test_das_dennis.py tests/test_nds.py tests/test_niching.py tests/test_normalization.py
+    tests/test_frame.py tests/test_failure_paths.py tests/test_concurrency.py tests/test_workload_hashes.py)
+for tag in $x86_64_tags; do
+    [ "$tag" != cp313 ] || continue
+    case "$tag" in
+        *t) tests=(tests/test_concurrency.py tests/test_frame.py) ;;
+        *) tests=("${kernel_tests[@]}") ;;
+    esac
+    step "$tag x86-64 wheel: ${#tests[@]} test files"
+    venv=$PWD/$root/venv-$tag
+    logged "tests-$tag" "$venv/bin/python" -m pip install "${pip_opts[@]}" --only-binary=:all: pytest pytest-timeout hypothesis
+    "$venv/bin/python" -m pytest -p no:cacheprovider -q "${tests[@]}"
+    done_step
+done
 
 for tag in $aarch64_tags; do
     step "$tag aarch64 wheel: the kernel tests under emulation"
-    NATIVE_PYTHON=$venv/bin/python tools/test-aarch64.sh --wheel "$(wheel_for "$tag" aarch64)"
+    NATIVE_PYTHON=$suite_python tools/test-aarch64.sh --wheel "$(wheel_for "$tag" aarch64)"
     done_step
 done
 
