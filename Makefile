@@ -7,7 +7,8 @@ VENV := .venv
 BIN := $(VENV)/bin
 SOURCES := $(shell find src python cmake -name '*.cpp' -o -name '*.hpp' -o -name '*.def' -o -name '*.in' -o -name '*.map' -o -name '*.py' -o -name '*.pyi') CMakeLists.txt pyproject.toml
 
-.PHONY: demo test test-clang bench compare build sanitize tsan free-threaded free-threaded-tsan package-check clean
+.PHONY: demo test test-clang bench compare build sanitize tsan free-threaded free-threaded-tsan wheels package-check \
+	test-aarch64 clean
 
 demo: $(VENV)/.built $(VENV)/.demo-ready
 	$(BIN)/python demo/demo.py
@@ -95,15 +96,17 @@ $(CLANG_VENV)/.built: $(CLANG_VENV)/.ready $(SOURCES)
 		-C cmake.define.CMAKE_CXX_COMPILER=$(CLANG_CXX) ".[test]"
 	touch $@
 
-# The concurrency and frame tests under a free-threaded interpreter (built once from source
-# into a cache folder by tools/free-threaded-python.sh, a few minutes on two cores).
-FT_VENV := .venv-ft
+# The suite under CPython 3.14 or 3.15 (make test-3.14, make test-3.15), Debian sid's binary
+# packages unpacked once into ~/.cache/tsmoo-kernels, each in a venv of its own (.venv-3.14, ...).
+test-3.%:
+	tools/test-python.sh 3.$* $(PYTEST_ARGS)
+
+# The concurrency and frame tests under a free-threaded interpreter (built once from Debian's
+# source package into a cache folder by tools/debian-python.sh, a few minutes on two cores);
+# FT_VERSION picks the version.
+FT_VERSION := 3.13
 free-threaded:
-	@test -x $(FT_VENV)/bin/python || { py=$$(tools/free-threaded-python.sh) && "$$py" -m venv $(FT_VENV); }
-	$(FT_VENV)/bin/python -m pip install --quiet cmake ninja $$($(FT_VENV)/bin/python tools/build_requires.py)
-	$(FT_VENV)/bin/python -m pip install --quiet --prefer-binary pytest pytest-timeout hypothesis
-	$(FT_VENV)/bin/python -m pip install --quiet --no-build-isolation --no-deps .
-	$(FT_VENV)/bin/python -m pytest -p no:cacheprovider tests/test_concurrency.py tests/test_frame.py $(PYTEST_ARGS)
+	tools/test-python.sh --free-threaded $(FT_VERSION) tests/test_concurrency.py tests/test_frame.py $(PYTEST_ARGS)
 
 # The same tests under a free-threaded CPython built with ThreadSanitizer, with the module built
 # with it too (NumPy is the ordinary wheel). CPython's own suppressions cover its known reports;
@@ -111,7 +114,7 @@ free-threaded:
 FT_TSAN_VENV := .venv-ft-tsan
 FT_TSAN_QUIET := TSAN_OPTIONS=report_bugs=0
 free-threaded-tsan:
-	@test -x $(FT_TSAN_VENV)/bin/python || { py=$$(tools/free-threaded-python.sh --thread-sanitizer) && $(FT_TSAN_QUIET) "$$py" -m venv $(FT_TSAN_VENV); }
+	@test -x $(FT_TSAN_VENV)/bin/python || { py=$$(tools/debian-python.sh --thread-sanitizer) && $(FT_TSAN_QUIET) "$$py" -m venv $(FT_TSAN_VENV); }
 	$(FT_TSAN_QUIET) $(FT_TSAN_VENV)/bin/python -m pip install --quiet --prefer-binary cmake ninja $$($(FT_TSAN_VENV)/bin/python tools/build_requires.py)
 	$(FT_TSAN_QUIET) $(FT_TSAN_VENV)/bin/python -m pip install --quiet --prefer-binary pytest pytest-timeout hypothesis
 	$(FT_TSAN_QUIET) $(FT_TSAN_VENV)/bin/python -m pip install --quiet --no-build-isolation --no-deps -C build-dir=build/ft-tsan \
@@ -120,10 +123,22 @@ free-threaded-tsan:
 	TSAN_OPTIONS="halt_on_error=1:die_after_fork=0:suppressions=$$(dirname $$(readlink -f $(FT_TSAN_VENV)/bin/python))/Tools/tsan/suppressions_free_threading.txt" \
 		$(FT_TSAN_VENV)/bin/python -m pytest -p no:cacheprovider tests/test_concurrency.py tests/test_frame.py $(PYTEST_ARGS)
 
-# Builds the sdist and wheel with PyPI's build, repairs the wheel to a manylinux tag and
-# installs each into a fresh venv under build/package-check to call every function there.
+# The sdist and the manylinux_2_28 wheels (x86-64: WHEEL_TAGS, aarch64: AARCH64_WHEEL_TAGS) in
+# dist/, compiled by zig's clang against glibc 2.28's symbols and checked (tools/build-wheels.sh).
+wheels:
+	tools/build-wheels.sh
+
+# Checks what `make wheels` wrote: contents and metadata, each x86-64 wheel installed into a fresh
+# venv of its interpreter and called, the whole suite against the cp313 wheel, the kernel tests
+# against the aarch64 wheel under emulation, and the sdist built by pip (tools/check-package.sh).
 package-check:
 	tools/check-package.sh
 
+# Every kernel's bit-exact tests and the workload hashes on aarch64, cross-built with Debian's
+# g++-aarch64-linux-gnu and run by Debian's arm64 Python 3.13 under qemu-aarch64
+# (tools/test-aarch64.sh); the x86-64 hashes they must equal come from .venv first.
+test-aarch64: $(VENV)/.built
+	tools/test-aarch64.sh
+
 clean:
-	rm -rf build $(VENV) $(CLANG_VENV) $(FT_VENV) $(FT_TSAN_VENV) $(CMP_VENV)
+	rm -rf build dist $(VENV) $(CLANG_VENV) .venv-3.* $(FT_TSAN_VENV) $(CMP_VENV)

