@@ -16,8 +16,8 @@ import os
 import platform
 import struct
 import subprocess
-import tempfile
 import sys
+import tempfile
 
 import numpy as np
 
