@@ -272,12 +272,14 @@ std::vector<ExtendedSum> extended_self_sums(const SeriesSet& set, const std::vec
 
 double unnormalized_gak(const Series& x, const Series& y, double sigma) {
     if (x.extent(0) == 0 || y.extent(0) == 0) return empty_alignment_sum(x.extent(0), y.extent(0));
+    check_feature_counts(x, y);  // before the working memory, which the features size
     const KernelRule rule(sigma);
     StripRows strips(x.extent(0), y.extent(0), x.extent(1));
     return gak_sum(x, y, rule, strips);
 }
 
 double gak(const Series& x, const Series& y, double sigma) {
+    check_feature_counts(x, y);  // before the working memory, which the features size
     const KernelRule rule(sigma);
     // K(y, y) reads all of y's features, which may be more than x's.
     const std::size_t longest = std::max(x.extent(0), y.extent(0));
