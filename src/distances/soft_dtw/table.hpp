@@ -20,10 +20,11 @@ struct Tuning {
     // Two rows double a step's cells; where registers hold fewer than 64 doubles (SSE2) they
     // spill more than their overlap gains.
     static constexpr bool two_rows = Wide::registers * Wide::lanes >= 64;
-    // The bracket pays for itself from four lanes a vector: in two (SSE2) its table loads and
-    // division cost about what the calls it saves do, and the column's pending calls come on top.
+    // The bracket pays for itself where the registers hold 64 doubles: with SSE2's 16 its table
+    // loads and division cost about what the calls it saves do, and the column's pending calls
+    // come on top; NEON's 32 keep it (147 instructions a cell against 168).
     template <class Ops>
-    static constexpr bool bracket = Ops::lanes >= 4;
+    static constexpr bool bracket = Ops::lanes * Ops::registers >= 64;
 
     // The ops of a group of L lanes: the widest vectors dividing L, from four lanes; one lane
     // each below that.
