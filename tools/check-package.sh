@@ -71,7 +71,8 @@ with tarfile.open(sdist_path) as sdist:
     names = [name.split("/", 1)[1] for name in sdist.getnames() if "/" in name]
 for needed in ("pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE", "PKG-INFO", "src/exports.map",
                "src/binding/module.cpp", "src/binding/function_table.cpp", "python/_rust_core-stubs/__init__.pyi",
-               "python/tsmoo_kernels/__init__.py", "python/tsmoo_kernels/blocks.py"):
+               "python/tsmoo_kernels/__init__.py", "python/tsmoo_kernels/blocks.py",
+               "python/tsmoo_kernels/_block_runs.py", "python/tsmoo_kernels/_resume.py"):
     if needed not in names:
         problems.append(f"sdist lacks {needed}")
 junk = re.compile(r"(^|/)(\.venv[^/]*|build|dist|\.git|\.hypothesis|\.pytest_cache|\.mypy_cache|__pycache__)(/|$)"
@@ -87,7 +88,8 @@ for wheel_path in wheel_paths:
     label = wheel_path.rsplit("/", 1)[-1]
     if not any(re.fullmatch(r"_rust_core\.cpython-3\d+t?-(x86_64|aarch64)-linux-gnu\.so", name) for name in files):
         problems.append(f"{label} lacks the _rust_core extension")
-    for needed in ("_rust_core-stubs/__init__.pyi", "tsmoo_kernels/__init__.py", "tsmoo_kernels/blocks.py", "tsmoo_kernels/py.typed"):
+    for needed in ("_rust_core-stubs/__init__.pyi", "tsmoo_kernels/__init__.py", "tsmoo_kernels/blocks.py",
+                   "tsmoo_kernels/_block_runs.py", "tsmoo_kernels/_resume.py", "tsmoo_kernels/py.typed"):
         if needed not in files:
             problems.append(f"{label} lacks {needed}")
     if not any(name.endswith(".dist-info/licenses/LICENSE") for name in files):

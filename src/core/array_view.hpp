@@ -45,12 +45,6 @@ public:
         return false;
     }
 
-    // True when the last axis is packed and aligned, so it can be read as a plain T array.
-    bool last_axis_contiguous() const noexcept {
-        return strides_[N - 1] == static_cast<std::ptrdiff_t>(sizeof(T)) &&
-               reinterpret_cast<std::uintptr_t>(data_) % alignof(T) == 0;
-    }
-
     // Unchecked access: the caller has established the indices are in range.
     template <class... I>
     T operator()(I... index) const noexcept {

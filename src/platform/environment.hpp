@@ -1,5 +1,6 @@
 // The environment variables that switch the module's paths for tests and benchmarks, each read
-// in this one place.
+// in this one place. The worker count's variables are user settings with their own rule, read
+// by pool/cpu_count.cpp.
 #pragma once
 
 #include <cstddef>
