@@ -10,11 +10,19 @@
 
 namespace rc {
 
+// The T stored at any byte address. memcpy is a plain load on x86-64 and aarch64 and stays well
+// defined for unaligned data and strides that are not a multiple of the element size.
+template <class T>
+[[gnu::always_inline]] inline T load_at(const std::byte* p) noexcept {
+    T value;
+    std::memcpy(&value, p, sizeof(T));
+    return value;
+}
+
 // Element [i0, i1, ...] lives at data + sum(ik * byte_stride[k]). Strides are kept in bytes,
 // not elements, so every layout NumPy can describe is read exactly as NumPy indexes it (C or
 // Fortran order, slices, negative steps, even strides that are not a multiple of the element
-// size). Loads go through memcpy, which is a plain load on x86-64 and stays well defined for
-// unaligned data.
+// size). Loads go through load_at.
 template <class T, std::size_t N>
 class ArrayView {
 public:
@@ -83,11 +91,7 @@ public:
         return data_ + offset;
     }
 
-    static T load(const std::byte* p) noexcept {
-        T value;
-        std::memcpy(&value, p, sizeof(T));
-        return value;
-    }
+    static T load(const std::byte* p) noexcept { return load_at<T>(p); }
 
 private:
     const std::byte* data_ = nullptr;

@@ -4,19 +4,12 @@
 #pragma once
 
 #include <cstddef>
-#include <cstring>
 
+#include "core/array_view.hpp"
 #include "distances/cost/kernels.hpp"
 #include "distances/cost/squared_cost.hpp"
 
 namespace rc::distances::cost {
-
-template <class Ops>
-[[gnu::always_inline]] inline double load_double(const std::byte* p) {
-    double value;
-    std::memcpy(&value, p, sizeof value);
-    return value;
-}
 
 template <class Ops, std::size_t Vectors>
 [[gnu::always_inline]] inline void feature_block(const FeatureRow& r, std::size_t c) {
@@ -24,7 +17,7 @@ template <class Ops, std::size_t Vectors>
     const double* features = r.features + c;
     typename Ops::V sum[Vectors];
     squared_costs<Ops, Vectors>(
-        r.d, [&](std::size_t f, std::size_t) { return Ops::broadcast(load_double<Ops>(r.x + static_cast<std::ptrdiff_t>(f) * r.x_step)); },
+        r.d, [&](std::size_t f, std::size_t) { return Ops::broadcast(load_at<double>(r.x + static_cast<std::ptrdiff_t>(f) * r.x_step)); },
         [&](std::size_t f, std::size_t v) { return Ops::loadu(features + f * r.feature_stride + v * W); }, sum);
     for (std::size_t v = 0; v < Vectors; ++v) Ops::storeu(r.out + c + v * W, sum[v]);
 }
@@ -44,9 +37,9 @@ template <class Ops, std::size_t Cells>
     const std::byte* y = r.y + static_cast<std::ptrdiff_t>(j) * r.y_row_step;
     double sum[Cells];
     squared_costs<Ops, Cells>(
-        r.d, [&](std::size_t f, std::size_t) { return load_double<Ops>(r.x + static_cast<std::ptrdiff_t>(f) * r.x_step); },
+        r.d, [&](std::size_t f, std::size_t) { return load_at<double>(r.x + static_cast<std::ptrdiff_t>(f) * r.x_step); },
         [&](std::size_t f, std::size_t k) {
-            return load_double<Ops>(y + static_cast<std::ptrdiff_t>(k) * r.y_row_step + static_cast<std::ptrdiff_t>(f) * r.y_step);
+            return load_at<double>(y + static_cast<std::ptrdiff_t>(k) * r.y_row_step + static_cast<std::ptrdiff_t>(f) * r.y_step);
         },
         sum);
     for (std::size_t k = 0; k < Cells; ++k) r.out[(j + k) * r.out_stride] = sum[k];

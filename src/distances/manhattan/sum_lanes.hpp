@@ -5,18 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
+#include "core/array_view.hpp"
 #include "distances/manhattan/kernels.hpp"
 
 namespace rc::distances::manhattan {
-
-template <class Ops>
-[[gnu::always_inline]] inline double load_double(const std::byte* p) {
-    double value;
-    std::memcpy(&value, p, sizeof value);
-    return value;
-}
 
 // The step of the sum: sum + |x - y|, the difference first, then its absolute value.
 template <class Ops>
@@ -40,7 +33,7 @@ void sum_packed(const Block& b, const std::byte* y, double* out) {
     for (; t + 4 <= count; t += 4) {
         const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(t * sizeof(double));
         V xs[4];
-        for (std::size_t u = 0; u < 4; ++u) xs[u] = Ops::broadcast(load_double<Ops>(b.x + offset + u * sizeof(double)));
+        for (std::size_t u = 0; u < 4; ++u) xs[u] = Ops::broadcast(load_at<double>(b.x + offset + u * sizeof(double)));
         for (std::size_t g = 0; g < Groups; ++g) {
             const double* rows[W];
             for (std::size_t l = 0; l < W; ++l) rows[l] = reinterpret_cast<const double*>(series[g * W + l] + offset);
@@ -51,10 +44,10 @@ void sum_packed(const Block& b, const std::byte* y, double* out) {
     }
     for (; t < count; ++t) {
         const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(t * sizeof(double));
-        const V xv = Ops::broadcast(load_double<Ops>(b.x + offset));
+        const V xv = Ops::broadcast(load_at<double>(b.x + offset));
         for (std::size_t g = 0; g < Groups; ++g) {
             double lanes[W];
-            for (std::size_t l = 0; l < W; ++l) lanes[l] = load_double<Ops>(series[g * W + l] + offset);
+            for (std::size_t l = 0; l < W; ++l) lanes[l] = load_at<double>(series[g * W + l] + offset);
             sums[g] = accumulate<Ops>(sums[g], xv, Ops::loadu(lanes));
         }
     }
@@ -77,7 +70,7 @@ void sum_strided(const Block& b, const std::byte* y, double* out) {
         const std::byte* x_row = b.x + static_cast<std::ptrdiff_t>(r) * b.x_row_stride;
         const std::byte* y_row = y + static_cast<std::ptrdiff_t>(r) * b.y_row_stride;
         for (std::size_t c = 0; c < b.cols; ++c) {
-            const V xv = Ops::broadcast(load_double<Ops>(x_row + static_cast<std::ptrdiff_t>(c) * b.x_col_stride));
+            const V xv = Ops::broadcast(load_at<double>(x_row + static_cast<std::ptrdiff_t>(c) * b.x_col_stride));
             const auto* base = reinterpret_cast<const double*>(y_row + static_cast<std::ptrdiff_t>(c) * b.y_col_stride);
             for (std::size_t g = 0; g < Groups; ++g) sums[g] = accumulate<Ops>(sums[g], xv, Ops::gather_bytes(base, offsets[g]));
         }
