@@ -61,6 +61,16 @@ def test_narrower_y_fails():
         _rust_core.cdist_gak(np.ones((2, 3, 2)), np.ones((5, 3, 1)), 1.0)
 
 
+@pytest.mark.parametrize("n, m", [(0, 3), (3, 0)])
+def test_cdist_with_empty_series_leaves_narrower_features_unread(n, m):
+    # An empty series makes every sum 0 (out of the plain range) without the feature check, so
+    # y may be narrower than x: the entries are the single-pair ones, and nothing reads past y
+    # (the sanitizer build sees a read beyond y's buffer).
+    x, y = np.ones((2, n, 3)), np.ones((3, m, 1))
+    actual = _rust_core.cdist_gak(x, y, 1.0)
+    assert_same_array(actual, np.array([[_rust_core.gak(p, q, 1.0) for q in y] for p in x]))
+
+
 @settings(max_examples=200, deadline=None)
 @given(st.data(), st.integers(0, 10), st.integers(0, 10), st.integers(0, 3), st.integers(-1, 1), sigmas)
 def test_matches_reference(data, n, m, d, extra_cols, sigma):

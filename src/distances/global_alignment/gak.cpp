@@ -337,9 +337,11 @@ Matrix<double> cdist_gak(const SeriesSet& x, const SeriesSet& y, double sigma) {
                 for (; !grouped && k < count; ++k) {
                     const std::size_t j = columns[k];
                     const double kxy = gak_sum(xi, y[j], rule, strips);
-                    grouped = needs_extension(kxy, dx[i], dy_or_dx[j]) && !in_range(kxy);
+                    // An empty series' sum is exact whatever its value (and its features go
+                    // unchecked): no sweep, which would read features the other side may lack.
+                    grouped = n > 0 && m > 0 && needs_extension(kxy, dx[i], dy_or_dx[j]) && !in_range(kxy);
                     if (grouped) break;
-                    row[j] = entry(i, j, kxy, {});
+                    row[j] = entry(i, j, kxy, extended(kxy));
                 }
                 if (!grouped) continue;
                 const std::size_t rest = count - k;
