@@ -22,13 +22,13 @@
 #include <vector>
 
 #include "algorithm/nds.hpp"
-#include "algorithm/niching.hpp"
+#include "algorithm/niching/niching.hpp"
+#include "core/kernel_failure.hpp"
 #include "distances/dtw/dtw.hpp"
 #include "distances/global_alignment/gak.hpp"
 #include "distances/manhattan/manhattan.hpp"
 #include "distances/soft_dtw/soft_dtw.hpp"
 #include "platform/interface_names.hpp"
-#include "core/kernel_failure.hpp"
 #include "pool/worker_pool.hpp"
 
 namespace {
