@@ -224,8 +224,11 @@ def _compute_in_child(name):
 
 
 def test_ctrl_c_interrupts_a_long_call():
+    # The child takes Ctrl-C as a terminal would deliver it even when the tests run from a
+    # shell without job control, whose background commands inherit SIGINT ignored.
     code = """
-        import time, numpy as np, _rust_core
+        import signal, time, numpy as np, _rust_core
+        signal.signal(signal.SIGINT, signal.default_int_handler)
         x = np.random.default_rng(0).normal(size=(400, 2000, 1))
         start = time.perf_counter()
         print('started', flush=True)
