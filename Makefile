@@ -114,7 +114,7 @@ free-threaded:
 FT_TSAN_VENV := .venv-ft-tsan
 FT_TSAN_QUIET := TSAN_OPTIONS=report_bugs=0
 free-threaded-tsan:
-	@test -x $(FT_TSAN_VENV)/bin/python || { py=$$(tools/debian-python.sh --thread-sanitizer) && $(FT_TSAN_QUIET) "$$py" -m venv $(FT_TSAN_VENV); }
+	@py=$$(tools/debian-python.sh --thread-sanitizer) && { test -x $(FT_TSAN_VENV)/bin/python || $(FT_TSAN_QUIET) "$$py" -m venv $(FT_TSAN_VENV); }
 	$(FT_TSAN_QUIET) $(FT_TSAN_VENV)/bin/python -m pip install --quiet --prefer-binary cmake ninja $$($(FT_TSAN_VENV)/bin/python tools/build_requires.py)
 	$(FT_TSAN_QUIET) $(FT_TSAN_VENV)/bin/python -m pip install --quiet --prefer-binary pytest pytest-timeout hypothesis
 	$(FT_TSAN_QUIET) $(FT_TSAN_VENV)/bin/python -m pip install --quiet --no-build-isolation --no-deps -C build-dir=build/ft-tsan \

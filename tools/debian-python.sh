@@ -10,7 +10,8 @@
 #   Debian builds neither, so the upstream tarball inside the suite's source package is built
 #   here, with this machine's compiler and C library. A sanitizer build is used from its build
 #   folder: installing would byte-compile the standard library under the sanitizer, which takes
-#   longer than the build.
+#   longer than the build. Only its headers are installed, where its sysconfig (and so CMake's
+#   FindPython) looks for them.
 set -euo pipefail
 tools=$(cd "$(dirname "$0")" && pwd)
 . "$tools/debian-archive.sh"
@@ -93,5 +94,8 @@ python="$(interpreter)"
 if [ -z "$python" ] || [ ! -x "$python" ]; then
     if [ -z "$suffix" ]; then unpack_binary_packages >&2; else build_from_source >&2; fi
     python="$(interpreter)"
+fi
+if [ -n "$variant" ] && [ ! -f "$cache/prefix/include/python$version$suffix/Python.h" ]; then
+    make -C "$(dirname "$python")" -s inclinstall >&2
 fi
 echo "$python"
