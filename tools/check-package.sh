@@ -69,7 +69,8 @@ problems = []
 
 with tarfile.open(sdist_path) as sdist:
     names = [name.split("/", 1)[1] for name in sdist.getnames() if "/" in name]
-for needed in ("pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE", "PKG-INFO", "src/exports.map",
+for needed in ("pyproject.toml", "CMakeLists.txt", "cmake/kernel_table.cpp.in", "README.md", "LICENSE", "PKG-INFO",
+               "src/exports.map", "src/simd/targets.def",
                "src/binding/module.cpp", "src/binding/function_table.cpp", "python/_rust_core-stubs/__init__.pyi",
                "python/tsmoo_kernels/__init__.py", "python/tsmoo_kernels/blocks.py",
                "python/tsmoo_kernels/_block_runs.py", "python/tsmoo_kernels/_resume.py"):
