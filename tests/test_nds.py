@@ -186,11 +186,13 @@ WORKER_COUNT_SCRIPT = """
         f = rng.integers(0, 50, (n, m)).astype(np.float64)
         f[rng.random(f.shape) < nan_fraction] = np.nan
         out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
-    # Large enough for batches on the pool: few wide fronts, one front, a front per row.
-    directions = np.abs(rng.normal(size=(9000, 6)))
+    # Large enough for batches on the pool (front lists from 8 objectives or 10,000 points, the
+    # tree from 8 objectives and 30,000 points): few wide fronts, one front, a front per row.
+    directions = np.abs(rng.normal(size=(30000, 8)))
     sphere = directions / np.linalg.norm(directions, axis=1, keepdims=True)
-    chain = np.repeat(rng.permutation(9000).astype(np.float64)[:, None], 5, axis=1)
-    for f in (rng.random((9000, 5)), sphere, np.round(sphere * rng.uniform(1, 1.2, (9000, 1)), 2), chain):
+    chain = np.repeat(rng.permutation(10000).astype(np.float64)[:, None], 5, axis=1)
+    for f in (rng.random((9000, 8)), rng.random((10000, 5)), sphere, np.round(sphere * rng.uniform(1, 1.2, (30000, 1)), 2),
+              chain):
         out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
     sys.stdout.buffer.write(pickle.dumps(out))
 """
