@@ -45,7 +45,8 @@ $(CMP_VENV)/.built: $(CMP_VENV)/.ready $(SOURCES)
 
 # The whole suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer. The
 # ASan runtime is preloaded into the ordinary interpreter; leak detection stays off because
-# the interpreter itself keeps memory until exit.
+# the interpreter itself keeps memory until exit. A sanitizer writes its report to file
+# descriptor 2 and ends the process: --capture=sys leaves that descriptor to the log.
 SANITIZE_DIR := build/sanitize
 sanitize: $(VENV)/.built
 	$(BIN)/cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(BIN)/ninja) \
@@ -53,7 +54,7 @@ sanitize: $(VENV)/.built
 	$(BIN)/cmake --build $(SANITIZE_DIR)
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libstdc++.so)" PYTHONPATH=$(abspath $(SANITIZE_DIR)) \
-		$(BIN)/python -m pytest -p no:cacheprovider $(PYTEST_ARGS)
+		$(BIN)/python -m pytest -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
 
 # The worker pool and the parallel kernels driven from several threads at once (including
 # failures in workers, cancellation and fork) by a C++ program built with ThreadSanitizer.
@@ -121,7 +122,7 @@ free-threaded-tsan:
 		-C cmake.define.CMAKE_CXX_FLAGS=-fsanitize=thread -C cmake.define.CMAKE_MODULE_LINKER_FLAGS=-fsanitize=thread \
 		-C cmake.define.RUST_CORE_STATIC_LIBSTDCXX=OFF .
 	TSAN_OPTIONS="halt_on_error=1:die_after_fork=0:suppressions=$$(dirname $$(readlink -f $(FT_TSAN_VENV)/bin/python))/Tools/tsan/suppressions_free_threading.txt" \
-		$(FT_TSAN_VENV)/bin/python -m pytest -p no:cacheprovider tests/test_concurrency.py tests/test_frame.py $(PYTEST_ARGS)
+		$(FT_TSAN_VENV)/bin/python -m pytest -p no:cacheprovider --capture=sys tests/test_concurrency.py tests/test_frame.py $(PYTEST_ARGS)
 
 # The sdist and the manylinux_2_28 wheels (x86-64: WHEEL_TAGS, aarch64: AARCH64_WHEEL_TAGS) in
 # dist/, compiled by zig's clang against glibc 2.28's symbols and checked (tools/build-wheels.sh).

@@ -125,7 +125,7 @@ special = st.sampled_from([math.nan, math.inf, -math.inf, 0.0, -0.0, 1e308, -1e3
 values = st.integers(0, 7).flatmap(lambda k: special if k == 0 else finite)
 finite_values = st.one_of(finite, st.sampled_from([0.0, -0.0, 1.0, -1.0]))
 
-LAYOUTS = ("c", "fortran", "reversed", "strided")
+LAYOUTS = ("c", "fortran", "reversed", "strided", "unaligned")
 
 
 def relayout(a: np.ndarray, layout: str) -> np.ndarray:
@@ -144,6 +144,13 @@ def relayout(a: np.ndarray, layout: str) -> np.ndarray:
         big = np.full(tuple(2 * s + 1 for s in a.shape), np.nan)
         view = big[tuple(slice(1, None, 2) for _ in range(a.ndim))]
         view[...] = a
+        return view
+    if layout == "unaligned":
+        # C order, one byte past an aligned address: element loads must not assume alignment.
+        raw = np.zeros(a.nbytes + 1, dtype=np.uint8)[1:]
+        view = raw.view(a.dtype).reshape(a.shape)
+        view[...] = a
+        assert not view.flags.aligned or a.size == 0
         return view
     raise ValueError(layout)
 

@@ -9,7 +9,7 @@ import pytest
 
 import _rust_core
 import helpers
-from calls import SIGNATURES
+from calls import SIGNATURES, VALID
 from helpers import PanicException
 
 # Every function with its parameters, in registration order.
@@ -19,6 +19,22 @@ WITH_PARAMETERS = [name for name in PRESENT if SIGNATURES[name]]
 
 def function(name):
     return getattr(_rust_core, name)
+
+
+def assert_same_result(actual, expected):
+    """Equal bit for bit, through the tuples and lists a function may return."""
+    assert type(actual) is type(expected)
+    if isinstance(expected, np.ndarray):
+        assert actual.dtype == expected.dtype and actual.shape == expected.shape
+        assert actual.tobytes() == expected.tobytes()
+    elif isinstance(expected, (tuple, list)):
+        assert len(actual) == len(expected)
+        for a, e in zip(actual, expected):
+            assert_same_result(a, e)
+    elif isinstance(expected, float):
+        assert helpers.same_float(actual, expected)
+    else:
+        assert actual == expected
 
 
 def run_python(code: str, **env) -> subprocess.CompletedProcess:
@@ -169,15 +185,18 @@ class TestArrayConversion:
             _rust_core.squared_euclidean_cost_matrix(a.view(Sub), a), _rust_core.squared_euclidean_cost_matrix(a, a)
         )
 
-    def test_read_only_and_unaligned_inputs_are_read(self):
-        a = np.arange(6.0).reshape(3, 2)
-        frozen = a.copy()
-        frozen.flags.writeable = False
-        raw = np.zeros(6 * 8 + 1, dtype=np.uint8)[1:].view(np.float64).reshape(3, 2)
-        raw[...] = a
-        assert not raw.flags.aligned
-        expected = _rust_core.squared_euclidean_cost_matrix(a, a)
-        assert np.array_equal(_rust_core.squared_euclidean_cost_matrix(frozen, raw), expected)
+    @pytest.mark.parametrize("name", [name for name in PRESENT if any(isinstance(a, np.ndarray) for a in VALID[name])])
+    def test_read_only_and_unaligned_inputs_are_read_in_place(self, name):
+        def frozen(a):
+            a = a.copy()
+            a.flags.writeable = False
+            return a
+
+        args = VALID[name]
+        expected = function(name)(*args)
+        for change in (frozen, lambda a: helpers.relayout(a, "unaligned")):
+            changed = [change(a) if isinstance(a, np.ndarray) else a for a in args]
+            assert_same_result(function(name)(*changed), expected)
 
     def test_inputs_are_not_written(self):
         a = np.arange(6.0).reshape(3, 2)

@@ -158,7 +158,7 @@ def test_fast_path_agrees_with_classic(name, f):
     assert sorted(i for front in fronts for i in front) == list(range(len(f)))
 
 
-@pytest.mark.parametrize("layout", ["fortran", "reversed", "strided"])
+@pytest.mark.parametrize("layout", ["fortran", "reversed", "strided", "unaligned"])
 @pytest.mark.parametrize("nan_fraction", [0.0, 0.1])
 def test_layouts_give_the_fronts_of_a_contiguous_copy(layout, nan_fraction):
     rng = np.random.default_rng(7)

@@ -20,16 +20,22 @@ struct Scalar {
 #else
     static constexpr bool native_fma = false;  // std::fma is a library call here
 #endif
-    static V loadu(const double* p) { return *p; }
+    // Series may sit at any byte address (unaligned NumPy views): a plain double load there is
+    // undefined, a byte copy is the same single load.
+    static V loadu(const double* p) {
+        double value;
+        std::memcpy(&value, p, sizeof value);
+        return value;
+    }
     static void storeu(double* p, V v) { *p = v; }
     static V broadcast(double x) { return x; }
-    static V gather(const double* p) { return *p; }
+    static V gather(const double* p) { return loadu(p); }
     static V iota(double base) { return base; }
     // The one lane comes from the carry.
     static V shift_in(V, V carry) { return carry; }
     static double last_lane(V v) { return v; }
     static void load_transposed(const double* const* rows, V (&out)[4]) {
-        for (int u = 0; u < 4; ++u) out[u] = rows[0][u];
+        for (int u = 0; u < 4; ++u) out[u] = loadu(rows[0] + u);
     }
     static Offsets byte_offsets(std::int64_t first, std::int64_t) { return first; }
     static V gather_bytes(const double* base, Offsets offset) {
