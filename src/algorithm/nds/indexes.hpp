@@ -78,7 +78,9 @@ public:
                 range[2 * j + 1] = std::max(range[2 * j + 1], columns.at(j, p));
             }
         }
+        split_keys_.resize(count);
         build(0, points.data(), count, range);
+        split_keys_ = {};
     }
 
     std::size_t rank_of(const Query<S>& query) const {
@@ -137,10 +139,14 @@ private:
         std::size_t widest = 0;
         for (std::size_t j = 1; j < dims_; ++j)
             if (range[2 * j + 1] - range[2 * j] > range[2 * widest + 1] - range[2 * widest]) widest = j;
+        // The median by a selection over (coordinate, point) pairs packed in one integer: the
+        // coordinates are read once per level instead of at every comparison.
         const std::size_t half = n / 2;
-        std::nth_element(points, points + half, points + n, [&](std::uint32_t a, std::uint32_t b) {
-            return columns_.at(widest, a) < columns_.at(widest, b);
-        });
+        for (std::size_t i = 0; i < n; ++i)
+            split_keys_[i] = std::uint64_t{columns_.at(widest, points[i])} << 32 | points[i];
+        std::nth_element(split_keys_.begin(), split_keys_.begin() + static_cast<std::ptrdiff_t>(half),
+                         split_keys_.begin() + static_cast<std::ptrdiff_t>(n));
+        for (std::size_t i = 0; i < n; ++i) points[i] = static_cast<std::uint32_t>(split_keys_[i]);
         std::uint32_t narrowed[2 * kTreeMaxDims];
         std::copy(range, range + 2 * dims_, narrowed);
         narrowed[2 * widest + 1] = columns_.at(widest, points[half]);
@@ -174,6 +180,7 @@ private:
     std::vector<S> leaf_values_;            // per leaf: leaf_blocks_ blocks of lanes
     std::vector<std::int32_t> leaf_ranks_;  // per leaf lane: its point's rank, -1 until placed
     std::vector<std::uint32_t> node_of_point_, lane_of_point_;
+    std::vector<std::uint64_t> split_keys_;  // build's scratch
 };
 
 }  // namespace rc::algorithm::nds::front
