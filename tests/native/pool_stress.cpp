@@ -9,6 +9,7 @@
 #include <atomic>
 #include <barrier>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +56,17 @@ std::vector<double> random_values(std::size_t n, std::uint64_t seed) {
     return out;
 }
 
+// n points on the positive orthant of the unit sphere in m objectives: one front.
+std::vector<double> sphere_values(std::size_t n, std::size_t m, std::uint64_t seed) {
+    std::vector<double> out = random_values(n * m, seed);
+    for (std::size_t i = 0; i < n; ++i) {
+        double norm = 0.0;
+        for (std::size_t j = 0; j < m; ++j) norm += out[i * m + j] * out[i * m + j];
+        for (std::size_t j = 0; j < m; ++j) out[i * m + j] = std::fabs(out[i * m + j]) / std::sqrt(norm);
+    }
+    return out;
+}
+
 // The inputs every thread reads, and the results a correct run gives.
 struct World {
     static constexpr std::size_t kSeries = 6, kSteps = 12, kFeatures = 2, kObjectives = 3;
@@ -63,23 +75,25 @@ struct World {
     std::vector<double> narrow_values = random_values(2 * kSteps * 1, 3);
     std::vector<double> small_front_values = random_values(300 * kObjectives, 4);   // with a NaN: classic path
     std::vector<double> large_front_values = random_values(3000 * kObjectives, 5);  // staircases; niching
-    // Five objectives and enough points for the front search to run its batches on the pool.
-    static constexpr std::size_t kManyPoints = 6000, kManyObjectives = 5;
+    // Enough points and objectives for the front search to run its batches on the pool: over
+    // front lists (several fronts), and over a k-d tree built on the pool (one front).
+    static constexpr std::size_t kManyPoints = 6000, kManyObjectives = 8, kOneFrontPoints = 30000;
     std::vector<double> many_objective_values = random_values(kManyPoints * kManyObjectives, 7);
+    std::vector<double> one_front_values = sphere_values(kOneFrontPoints, kManyObjectives, 8);
     std::vector<double> ref_dir_values = random_values(20 * kObjectives, 6);
     std::vector<double> ideal_values{-1.0, -1.0, -1.0}, nadir_values{1.0, 1.0, 1.0};
 
     SeriesSet x = SeriesSet::row_major(x_values.data(), {kSeries, kSteps, kFeatures});
     SeriesSet y = SeriesSet::row_major(y_values.data(), {kSeries - 1, kSteps, kFeatures});
     SeriesSet narrow = SeriesSet::row_major(narrow_values.data(), {2, kSteps, 1});
-    MatrixView small_front, large_front, many_objectives;
+    MatrixView small_front, large_front, many_objectives, one_front;
     MatrixView ref_dirs = MatrixView::row_major(ref_dir_values.data(), {20, kObjectives});
     VectorView ideal = VectorView::row_major(ideal_values.data(), {kObjectives});
     VectorView nadir = VectorView::row_major(nadir_values.data(), {kObjectives});
 
     // [kernel][i * n_y + j], from the single-pair kernels on this thread: no pool involved.
     std::vector<std::vector<double>> pairwise_reference;
-    algorithm::Fronts small_fronts, large_fronts, many_objective_fronts;
+    algorithm::Fronts small_fronts, large_fronts, many_objective_fronts, one_front_fronts;
     std::vector<std::int64_t> niches;
     std::vector<double> niche_distances;
 
@@ -88,6 +102,7 @@ struct World {
         small_front = MatrixView::row_major(small_front_values.data(), {300, kObjectives});
         large_front = MatrixView::row_major(large_front_values.data(), {3000, kObjectives});
         many_objectives = MatrixView::row_major(many_objective_values.data(), {kManyPoints, kManyObjectives});
+        one_front = MatrixView::row_major(one_front_values.data(), {kOneFrontPoints, kManyObjectives});
         const std::function<double(const Series&, const Series&)> pairs[] = {
             [](const Series& a, const Series& b) { return distances::dtw_pair(a, b, 3); },
             [](const Series& a, const Series& b) { return distances::soft_dtw_pair(a, b, 0.5); },
@@ -130,6 +145,7 @@ struct World {
         check(same_fronts(algorithm::non_dominated_fronts(large_front), large_fronts), "fronts (three objectives) differ");
         check(same_fronts(algorithm::non_dominated_fronts(many_objectives), many_objective_fronts),
               "fronts (front search) differ");
+        check(same_fronts(algorithm::non_dominated_fronts(one_front), one_front_fronts), "fronts (one front) differ");
         auto [n, d] = algorithm::associate_to_niches(large_front, ref_dirs, ideal, nadir);
         check(n.size() == niches.size() && std::memcmp(n.data(), niches.data(), n.bytes()) == 0, "niches differ");
         check(same_bits(d.data(), niche_distances.data(), d.size()), "niche distances differ");
@@ -224,6 +240,8 @@ int main() {
     world.small_fronts = algorithm::non_dominated_fronts(world.small_front);
     world.large_fronts = algorithm::non_dominated_fronts(world.large_front);
     world.many_objective_fronts = algorithm::non_dominated_fronts(world.many_objectives);
+    world.one_front_fronts = algorithm::non_dominated_fronts(world.one_front);
+    check(world.one_front_fronts.size() == 1, "the sphere's points are not one front");
     auto [niches, distances] = algorithm::associate_to_niches(world.large_front, world.ref_dirs, world.ideal, world.nadir);
     world.niches.assign(niches.begin(), niches.end());
     world.niche_distances.assign(distances.begin(), distances.end());
