@@ -12,7 +12,6 @@
 
 #include "algorithm/nds/kernels.hpp"
 #include "algorithm/nds/query.hpp"
-#include "pool/worker_pool.hpp"
 
 namespace rc::algorithm::nds::front {
 
@@ -23,7 +22,7 @@ class FrontLists {
 public:
     static constexpr bool kTree = false;
 
-    FrontLists(const PointColumns&, std::size_t, const Scan<S>&, bool /*on_pool*/ = false) {}
+    FrontLists(const PointColumns&, std::size_t, const Scan<S>&) {}
 
     std::size_t rank_of(const Query<S>& query) const {
         std::size_t lo = 0, hi = fronts_.size();
@@ -64,45 +63,24 @@ public:
     static constexpr std::size_t kLeafPoints = 64 / sizeof(S);
     static constexpr std::size_t kBoxLanes = kTreeBoxBytes / sizeof(S);
 
-    // With `on_pool`, the subtrees below the first few splits are built on the worker pool.
-    RankTree(const PointColumns& columns, std::size_t count, const Scan<S>& scan, bool on_pool = false)
+    RankTree(const PointColumns& columns, std::size_t count, const Scan<S>& scan)
         : dims_(columns.dims), width_((dims_ + kBoxLanes - 1) / kBoxLanes * kBoxLanes), lanes_(scan.lanes),
           leaf_blocks_(std::max<std::size_t>(1, kLeafPoints / scan.lanes)), search_(scan.tree_rank_below),
           columns_(columns), node_of_point_(count), lane_of_point_(count) {
         std::vector<std::uint32_t> points(count);
         std::iota(points.begin(), points.end(), 0u);
-        Split root{0, 0, count, 0, {}};
+        std::uint32_t range[2 * kTreeMaxDims];
         for (std::size_t j = 0; j < dims_; ++j) {
-            root.range[2 * j] = UINT32_MAX;
-            root.range[2 * j + 1] = 0;
+            range[2 * j] = UINT32_MAX;
+            range[2 * j + 1] = 0;
             for (std::size_t p = 0; p < count; ++p) {
-                root.range[2 * j] = std::min(root.range[2 * j], columns.at(j, p));
-                root.range[2 * j + 1] = std::max(root.range[2 * j + 1], columns.at(j, p));
+                range[2 * j] = std::min(range[2 * j], columns.at(j, p));
+                range[2 * j + 1] = std::max(range[2 * j + 1], columns.at(j, p));
             }
         }
-        allocate(count);
-        std::vector<std::uint64_t> keys(count);
-        if (!on_pool || pool::worker_count() < 2) {
-            build(root, points.data(), keys.data());
-            return;
-        }
-        // Split on this thread until each part is small enough for a few per worker, then
-        // build the parts on the pool: each writes only its own nodes, leaves, points and keys.
-        std::vector<Split> pending{root}, parts;
-        while (!pending.empty()) {
-            const Split split = pending.back();
-            pending.pop_back();
-            if (split.n <= leaf_lanes() || split.n < count / (4 * pool::worker_count())) {
-                parts.push_back(split);
-                continue;
-            }
-            const auto [low, high] = halves(split, points.data(), keys.data());
-            pending.push_back(high);
-            pending.push_back(low);
-        }
-        pool::parallel_for(parts.size(), [&](std::size_t begin, std::size_t end) {
-            for (std::size_t t = begin; t < end; ++t) build(parts[t], points.data(), keys.data());
-        });
+        split_keys_.resize(count);
+        build(0, points.data(), count, range);
+        split_keys_ = {};
     }
 
     std::size_t rank_of(const Query<S>& query) const {
@@ -140,84 +118,56 @@ public:
 private:
     static constexpr std::uint32_t kInner = RankTreeView<S>::kInnerNode;
 
-    // A node still to be built: over points[first .. first + n), with the number of its first
-    // leaf and bounds on its points' values in each column (each column's lowest and highest
-    // value: exact at the root, then narrowed by the splits above).
-    struct Split {
-        std::uint32_t node, leaf;
-        std::size_t n, first;
-        std::uint32_t range[2 * kTreeMaxDims];
-    };
-
-    std::size_t leaf_lanes() const noexcept { return leaf_blocks_ * lanes_; }
-
-    // The tree's shape follows from the number of points alone (halves at n / 2): its leaves
-    // and highest node are known before any split, so that parts can be built independently.
-    std::size_t leaves_under(std::size_t n) const noexcept {
-        return n <= leaf_lanes() ? 1 : leaves_under(n / 2) + leaves_under(n - n / 2);
-    }
-    // The larger half is the second, so the last path reaches the deepest level, rightmost.
-    std::size_t highest_node(std::size_t node, std::size_t n) const noexcept {
-        return n <= leaf_lanes() ? node : highest_node(2 * node + 2, n - n / 2);
-    }
-
-    // No point is placed yet: empty boxes (lowest above highest), padding columns the
-    // smallest value in both bounds; leaves all padding.
-    void allocate(std::size_t count) {
-        const std::size_t nodes = highest_node(0, count) + 1;
-        top_.assign(nodes, -1);
-        leaf_of_node_.assign(nodes, kInner);
-        boxes_.assign(nodes * 2 * width_, std::numeric_limits<S>::min());
-        for (std::size_t k = 0; k < nodes; ++k) std::fill_n(boxes_.data() + k * 2 * width_, dims_, std::numeric_limits<S>::max());
-        const std::size_t leaves = leaves_under(count);
-        leaf_ranks_.assign(leaves * leaf_lanes(), -1);
-        leaf_values_.assign(leaves * dims_ * leaf_lanes(), std::numeric_limits<S>::max());
-    }
-
-    // The two halves of a node, split at the median of the column in which its points spread
-    // most by its range. The median comes from a selection over (coordinate, point) pairs
-    // packed in one integer: each coordinate is read once, not at every comparison.
-    std::pair<Split, Split> halves(const Split& split, std::uint32_t* all_points, std::uint64_t* all_keys) const {
-        const std::uint32_t* range = split.range;
+    // Node `node` over points[0 .. n): a leaf, or two halves split at the median of the column
+    // in which the points spread most by `range` (each column's lowest and highest value, or
+    // bounds on them: exact at the root, then narrowed by the splits above).
+    void build(std::uint32_t node, std::uint32_t* points, std::size_t n, const std::uint32_t* range) {
+        if (node >= top_.size()) {
+            // New nodes hold no placed point: their boxes are empty (lowest above highest),
+            // padding columns the smallest value in both bounds.
+            const std::size_t old = top_.size();
+            top_.resize(2 * std::size_t{node} + 1, -1);
+            leaf_of_node_.resize(top_.size(), kInner);
+            boxes_.resize(top_.size() * 2 * width_, std::numeric_limits<S>::min());
+            for (std::size_t k = old; k < top_.size(); ++k)
+                std::fill_n(boxes_.data() + k * 2 * width_, dims_, std::numeric_limits<S>::max());
+        }
+        if (n <= leaf_blocks_ * lanes_) {
+            build_leaf(node, points, n);
+            return;
+        }
         std::size_t widest = 0;
         for (std::size_t j = 1; j < dims_; ++j)
             if (range[2 * j + 1] - range[2 * j] > range[2 * widest + 1] - range[2 * widest]) widest = j;
-        std::uint32_t* points = all_points + split.first;
-        std::uint64_t* keys = all_keys + split.first;
-        const std::size_t n = split.n, half = n / 2;
-        for (std::size_t i = 0; i < n; ++i) keys[i] = std::uint64_t{columns_.at(widest, points[i])} << 32 | points[i];
-        std::nth_element(keys, keys + half, keys + n);
-        for (std::size_t i = 0; i < n; ++i) points[i] = static_cast<std::uint32_t>(keys[i]);
-        const std::uint32_t median = columns_.at(widest, points[half]);
-        Split low = split, high = split;
-        low.node = 2 * split.node + 1;
-        low.n = half;
-        low.range[2 * widest + 1] = median;
-        high.node = 2 * split.node + 2;
-        high.leaf = split.leaf + static_cast<std::uint32_t>(leaves_under(half));
-        high.n = n - half;
-        high.first = split.first + half;
-        high.range[2 * widest] = median;
-        return {low, high};
+        // The median by a selection over (coordinate, point) pairs packed in one integer: the
+        // coordinates are read once per level instead of at every comparison.
+        const std::size_t half = n / 2;
+        for (std::size_t i = 0; i < n; ++i)
+            split_keys_[i] = std::uint64_t{columns_.at(widest, points[i])} << 32 | points[i];
+        std::nth_element(split_keys_.begin(), split_keys_.begin() + static_cast<std::ptrdiff_t>(half),
+                         split_keys_.begin() + static_cast<std::ptrdiff_t>(n));
+        for (std::size_t i = 0; i < n; ++i) points[i] = static_cast<std::uint32_t>(split_keys_[i]);
+        std::uint32_t narrowed[2 * kTreeMaxDims];
+        std::copy(range, range + 2 * dims_, narrowed);
+        narrowed[2 * widest + 1] = columns_.at(widest, points[half]);
+        build(2 * node + 1, points, half, narrowed);
+        narrowed[2 * widest + 1] = range[2 * widest + 1];
+        narrowed[2 * widest] = columns_.at(widest, points[half]);
+        build(2 * node + 2, points + half, n - half, narrowed);
     }
 
-    void build(const Split& split, std::uint32_t* points, std::uint64_t* keys) {
-        if (split.n <= leaf_lanes()) {
-            build_leaf(split, points + split.first);
-            return;
-        }
-        const auto [low, high] = halves(split, points, keys);
-        build(low, points, keys);
-        build(high, points, keys);
-    }
-
-    void build_leaf(const Split& split, const std::uint32_t* points) {
-        leaf_of_node_[split.node] = split.leaf;
-        for (std::size_t i = 0; i < split.n; ++i) {
-            node_of_point_[points[i]] = split.node;
+    void build_leaf(std::uint32_t node, const std::uint32_t* points, std::size_t n) {
+        const std::size_t leaf_lanes = leaf_blocks_ * lanes_;
+        const auto leaf = static_cast<std::uint32_t>(leaf_ranks_.size() / leaf_lanes);
+        leaf_of_node_[node] = leaf;
+        leaf_ranks_.resize(leaf_ranks_.size() + leaf_lanes, -1);
+        leaf_values_.resize(leaf_values_.size() + dims_ * leaf_lanes, std::numeric_limits<S>::max());
+        for (std::size_t i = 0; i < n; ++i) {
+            node_of_point_[points[i]] = node;
             lane_of_point_[points[i]] = static_cast<std::uint32_t>(i);
-            S* block = leaf_values_.data() + (std::size_t{split.leaf} * leaf_blocks_ + i / lanes_) * dims_ * lanes_;
-            for (std::size_t j = 0; j < dims_; ++j) block[j * lanes_ + i % lanes_] = coordinate<S>(columns_.at(j, points[i]));
+            S* block = leaf_values_.data() + (std::size_t{leaf} * leaf_blocks_ + i / lanes_) * dims_ * lanes_;
+            for (std::size_t j = 0; j < dims_; ++j)
+                block[j * lanes_ + i % lanes_] = coordinate<S>(columns_.at(j, points[i]));
         }
     }
 
@@ -230,6 +180,7 @@ private:
     std::vector<S> leaf_values_;            // per leaf: leaf_blocks_ blocks of lanes
     std::vector<std::int32_t> leaf_ranks_;  // per leaf lane: its point's rank, -1 until placed
     std::vector<std::uint32_t> node_of_point_, lane_of_point_;
+    std::vector<std::uint64_t> split_keys_;  // build's scratch
 };
 
 }  // namespace rc::algorithm::nds::front

@@ -82,7 +82,7 @@ template <class S, class Index>
 std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::size_t count,
                                             const Scan<S>& scan, std::size_t batch) {
     const std::size_t dims = columns.dims;
-    Index index(columns, count, scan, /*on_pool=*/true);
+    Index index(columns, count, scan);
     std::vector<std::uint32_t> rank(count);
     Query<S> query(scan, dims);
     for (std::size_t first = 0; first < count; first += batch) {
