@@ -97,10 +97,8 @@ struct Sse2 {
     static Offsets byte_offsets(std::int64_t first, std::int64_t step) { return _mm_set_epi64x(first + step, first); }
     static V gather_bytes(const double* base, Offsets offsets) {
         const auto* bytes = reinterpret_cast<const char*>(base);
-        // Series may sit at any byte address: _mm_load_sd dereferences a double pointer, a byte
-        // copy is the same single load without assuming alignment.
-        double first;
-        std::memcpy(&first, bytes + _mm_cvtsi128_si64(offsets), sizeof first);
-        return _mm_loadh_pd(_mm_set_sd(first), reinterpret_cast<const double*>(bytes + _mm_cvtsi128_si64(_mm_unpackhi_epi64(offsets, offsets))));
+        // Not _mm_load_sd, which dereferences a double pointer: series may sit at any address.
+        const V low = _mm_set_sd(Scalar::loadu(reinterpret_cast<const double*>(bytes + _mm_cvtsi128_si64(offsets))));
+        return _mm_loadh_pd(low, reinterpret_cast<const double*>(bytes + _mm_cvtsi128_si64(_mm_unpackhi_epi64(offsets, offsets))));
     }
 };

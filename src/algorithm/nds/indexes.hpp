@@ -78,9 +78,8 @@ public:
                 range[2 * j + 1] = std::max(range[2 * j + 1], columns.at(j, p));
             }
         }
-        split_keys_.resize(count);
-        build(0, points.data(), count, range);
-        split_keys_ = {};
+        std::vector<std::uint64_t> keys(count);
+        build(0, points.data(), keys.data(), count, range);
     }
 
     std::size_t rank_of(const Query<S>& query) const {
@@ -121,7 +120,8 @@ private:
     // Node `node` over points[0 .. n): a leaf, or two halves split at the median of the column
     // in which the points spread most by `range` (each column's lowest and highest value, or
     // bounds on them: exact at the root, then narrowed by the splits above).
-    void build(std::uint32_t node, std::uint32_t* points, std::size_t n, const std::uint32_t* range) {
+    // `keys` is scratch for the median selection, room for n.
+    void build(std::uint32_t node, std::uint32_t* points, std::uint64_t* keys, std::size_t n, const std::uint32_t* range) {
         if (node >= top_.size()) {
             // New nodes hold no placed point: their boxes are empty (lowest above highest),
             // padding columns the smallest value in both bounds.
@@ -142,18 +142,16 @@ private:
         // The median by a selection over (coordinate, point) pairs packed in one integer: the
         // coordinates are read once per level instead of at every comparison.
         const std::size_t half = n / 2;
-        for (std::size_t i = 0; i < n; ++i)
-            split_keys_[i] = std::uint64_t{columns_.at(widest, points[i])} << 32 | points[i];
-        std::nth_element(split_keys_.begin(), split_keys_.begin() + static_cast<std::ptrdiff_t>(half),
-                         split_keys_.begin() + static_cast<std::ptrdiff_t>(n));
-        for (std::size_t i = 0; i < n; ++i) points[i] = static_cast<std::uint32_t>(split_keys_[i]);
+        for (std::size_t i = 0; i < n; ++i) keys[i] = std::uint64_t{columns_.at(widest, points[i])} << 32 | points[i];
+        std::nth_element(keys, keys + half, keys + n);
+        for (std::size_t i = 0; i < n; ++i) points[i] = static_cast<std::uint32_t>(keys[i]);
         std::uint32_t narrowed[2 * kTreeMaxDims];
         std::copy(range, range + 2 * dims_, narrowed);
         narrowed[2 * widest + 1] = columns_.at(widest, points[half]);
-        build(2 * node + 1, points, half, narrowed);
+        build(2 * node + 1, points, keys, half, narrowed);
         narrowed[2 * widest + 1] = range[2 * widest + 1];
         narrowed[2 * widest] = columns_.at(widest, points[half]);
-        build(2 * node + 2, points + half, n - half, narrowed);
+        build(2 * node + 2, points + half, keys, n - half, narrowed);
     }
 
     void build_leaf(std::uint32_t node, const std::uint32_t* points, std::size_t n) {
@@ -180,7 +178,6 @@ private:
     std::vector<S> leaf_values_;            // per leaf: leaf_blocks_ blocks of lanes
     std::vector<std::int32_t> leaf_ranks_;  // per leaf lane: its point's rank, -1 until placed
     std::vector<std::uint32_t> node_of_point_, lane_of_point_;
-    std::vector<std::uint64_t> split_keys_;  // build's scratch
 };
 
 }  // namespace rc::algorithm::nds::front
