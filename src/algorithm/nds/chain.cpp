@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "algorithm/nds/internal.hpp"
+#include "pool/worker_pool.hpp"
 
 namespace rc::algorithm::nds {
 namespace {
@@ -178,33 +179,45 @@ void finite_ranges(const Objectives& f, std::vector<double>& lo, std::vector<dou
     }
 }
 
+// From this many rows, with two or more workers, the columns are ranked side by side on the
+// pool (each column's ranks are the same whoever computes them).
+constexpr std::size_t kColumnsInParallelFrom = 4096;
+
 DenseColumns dense_columns(const Objectives& f) {
     DenseColumns dense;
     dense.rank.resize(checked_mul(f.rows, f.cols));
-    std::vector<KeyedRow> items(f.rows);
+    dense.distinct.resize(f.cols);
     const bool bucket_sort = f.rows <= kBucketSortUpTo;
-    std::vector<double> column(bucket_sort ? f.rows : 0), lo, hi;
+    std::vector<double> lo, hi;
     if (bucket_sort) finite_ranges(f, lo, hi);
-    KeySorter sorter;
-    BucketSorter buckets;
-    for (std::size_t j = 0; j < f.cols; ++j) {
-        bool sorted = false;
-        if (bucket_sort) {
-            for (std::size_t i = 0; i < f.rows; ++i) column[i] = f.row(i)[j];
-            sorted = buckets.sort(column.data(), f.rows, lo[j], hi[j], items);
+    auto rank_columns = [&](std::size_t begin, std::size_t end) {
+        std::vector<KeyedRow> items(f.rows);
+        std::vector<double> column(bucket_sort ? f.rows : 0);
+        KeySorter sorter;
+        BucketSorter buckets;
+        for (std::size_t j = begin; j < end; ++j) {
+            bool sorted = false;
+            if (bucket_sort) {
+                for (std::size_t i = 0; i < f.rows; ++i) column[i] = f.row(i)[j];
+                sorted = buckets.sort(column.data(), f.rows, lo[j], hi[j], items);
+            }
+            if (!sorted) {
+                for (std::uint32_t i = 0; i < f.rows; ++i) items[i] = {order_key(f.row(i)[j]), i};
+                sorter.sort(items);
+            }
+            std::uint32_t* out = dense.rank.data() + j * f.rows;
+            std::uint32_t value = 0;
+            for (std::size_t k = 0; k < items.size(); ++k) {
+                if (k > 0 && items[k].key != items[k - 1].key) ++value;
+                out[items[k].row] = value;
+            }
+            dense.distinct[j] = value + 1;
         }
-        if (!sorted) {
-            for (std::uint32_t i = 0; i < f.rows; ++i) items[i] = {order_key(f.row(i)[j]), i};
-            sorter.sort(items);
-        }
-        std::uint32_t* out = dense.rank.data() + j * f.rows;
-        std::uint32_t value = 0;
-        for (std::size_t k = 0; k < items.size(); ++k) {
-            if (k > 0 && items[k].key != items[k - 1].key) ++value;
-            out[items[k].row] = value;
-        }
-        dense.distinct.push_back(value + 1);
-    }
+    };
+    if (f.rows >= kColumnsInParallelFrom && f.cols > 1 && pool::worker_count() > 1)
+        pool::parallel_for(f.cols, rank_columns);
+    else
+        rank_columns(0, f.cols);
     return dense;
 }
 
