@@ -67,6 +67,15 @@ std::vector<double> sphere_values(std::size_t n, std::size_t m, std::uint64_t se
     return out;
 }
 
+// n points in m objectives on two shells (radius 1 or 1.02, alternately): several fronts, and
+// points dominated by others close to them in the sorting order.
+std::vector<double> shell_values(std::size_t n, std::size_t m, std::uint64_t seed) {
+    std::vector<double> out = sphere_values(n, m, seed);
+    for (std::size_t i = 1; i < n; i += 2)
+        for (std::size_t j = 0; j < m; ++j) out[i * m + j] *= 1.02;
+    return out;
+}
+
 // The inputs every thread reads, and the results a correct run gives.
 struct World {
     static constexpr std::size_t kSeries = 6, kSteps = 12, kFeatures = 2, kObjectives = 3;
@@ -76,24 +85,26 @@ struct World {
     std::vector<double> small_front_values = random_values(300 * kObjectives, 4);   // with a NaN: classic path
     std::vector<double> large_front_values = random_values(3000 * kObjectives, 5);  // staircases; niching
     // Enough points and objectives for the front search to run its batches on the pool: over
-    // front lists (several fronts), and over a k-d tree built on the pool (one front).
+    // front lists (several fronts), and over a k-d tree (one front; two shells).
     static constexpr std::size_t kManyPoints = 6000, kManyObjectives = 8, kOneFrontPoints = 30000;
+    static constexpr std::size_t kShellPoints = 8000, kShellObjectives = 4;
     std::vector<double> many_objective_values = random_values(kManyPoints * kManyObjectives, 7);
     std::vector<double> one_front_values = sphere_values(kOneFrontPoints, kManyObjectives, 8);
+    std::vector<double> shell_point_values = shell_values(kShellPoints, kShellObjectives, 9);
     std::vector<double> ref_dir_values = random_values(20 * kObjectives, 6);
     std::vector<double> ideal_values{-1.0, -1.0, -1.0}, nadir_values{1.0, 1.0, 1.0};
 
     SeriesSet x = SeriesSet::row_major(x_values.data(), {kSeries, kSteps, kFeatures});
     SeriesSet y = SeriesSet::row_major(y_values.data(), {kSeries - 1, kSteps, kFeatures});
     SeriesSet narrow = SeriesSet::row_major(narrow_values.data(), {2, kSteps, 1});
-    MatrixView small_front, large_front, many_objectives, one_front;
+    MatrixView small_front, large_front, many_objectives, one_front, shells;
     MatrixView ref_dirs = MatrixView::row_major(ref_dir_values.data(), {20, kObjectives});
     VectorView ideal = VectorView::row_major(ideal_values.data(), {kObjectives});
     VectorView nadir = VectorView::row_major(nadir_values.data(), {kObjectives});
 
     // [kernel][i * n_y + j], from the single-pair kernels on this thread: no pool involved.
     std::vector<std::vector<double>> pairwise_reference;
-    algorithm::Fronts small_fronts, large_fronts, many_objective_fronts, one_front_fronts;
+    algorithm::Fronts small_fronts, large_fronts, many_objective_fronts, one_front_fronts, shell_fronts;
     std::vector<std::int64_t> niches;
     std::vector<double> niche_distances;
 
@@ -103,6 +114,7 @@ struct World {
         large_front = MatrixView::row_major(large_front_values.data(), {3000, kObjectives});
         many_objectives = MatrixView::row_major(many_objective_values.data(), {kManyPoints, kManyObjectives});
         one_front = MatrixView::row_major(one_front_values.data(), {kOneFrontPoints, kManyObjectives});
+        shells = MatrixView::row_major(shell_point_values.data(), {kShellPoints, kShellObjectives});
         const std::function<double(const Series&, const Series&)> pairs[] = {
             [](const Series& a, const Series& b) { return distances::dtw_pair(a, b, 3); },
             [](const Series& a, const Series& b) { return distances::soft_dtw_pair(a, b, 0.5); },
@@ -146,6 +158,7 @@ struct World {
         check(same_fronts(algorithm::non_dominated_fronts(many_objectives), many_objective_fronts),
               "fronts (front search) differ");
         check(same_fronts(algorithm::non_dominated_fronts(one_front), one_front_fronts), "fronts (one front) differ");
+        check(same_fronts(algorithm::non_dominated_fronts(shells), shell_fronts), "fronts (two shells) differ");
         auto [n, d] = algorithm::associate_to_niches(large_front, ref_dirs, ideal, nadir);
         check(n.size() == niches.size() && std::memcmp(n.data(), niches.data(), n.bytes()) == 0, "niches differ");
         check(same_bits(d.data(), niche_distances.data(), d.size()), "niche distances differ");
@@ -241,7 +254,9 @@ int main() {
     world.large_fronts = algorithm::non_dominated_fronts(world.large_front);
     world.many_objective_fronts = algorithm::non_dominated_fronts(world.many_objectives);
     world.one_front_fronts = algorithm::non_dominated_fronts(world.one_front);
+    world.shell_fronts = algorithm::non_dominated_fronts(world.shells);
     check(world.one_front_fronts.size() == 1, "the sphere's points are not one front");
+    check(world.shell_fronts.size() > 1, "the shells' points are one front");
     auto [niches, distances] = algorithm::associate_to_niches(world.large_front, world.ref_dirs, world.ideal, world.nadir);
     world.niches.assign(niches.begin(), niches.end());
     world.niche_distances.assign(distances.begin(), distances.end());

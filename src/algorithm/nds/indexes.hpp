@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -22,7 +23,7 @@ class FrontLists {
 public:
     static constexpr bool kTree = false;
 
-    FrontLists(const PointColumns&, std::size_t, const Scan<S>&) {}
+    FrontLists(const PointColumns& columns, std::size_t, const Scan<S>& scan) : dims_(columns.dims), lanes_(scan.lanes) {}
 
     std::size_t rank_of(const Query<S>& query) const {
         std::size_t lo = 0, hi = fronts_.size();
@@ -37,12 +38,14 @@ public:
     }
 
     // Every rank is at most the number of fronts: the point's dominators were placed before.
-    void place(std::size_t, std::size_t rank, const Query<S>& query) {
+    // `coords`: the point's coordinates by column.
+    void place(std::size_t, std::size_t rank, const S* coords) {
         if (rank == fronts_.size()) fronts_.emplace_back();
-        query.add_to(fronts_[rank]);
+        fronts_[rank].add(lanes_, coords, dims_);
     }
 
 private:
+    std::size_t dims_, lanes_;
     std::vector<Front<S>> fronts_;
 };
 
@@ -91,14 +94,54 @@ public:
         return static_cast<std::size_t>(search_(view, coords, query.ordered(), query.columns()) + 1);
     }
 
+    // A batch is placed part by part, side by side: each subtree kPlaceDepth splits below the
+    // root takes the batch's points below it, their walks up ending at its root, and then the
+    // nodes above the parts take their children's boxes and ranks. The tree must have split
+    // that deep: a node splits when it holds more than a leaf's points (at most
+    // kMaxLeafPoints: 64 bytes of a column, or one block of lanes), and a node above the
+    // parts holds at least count / 2^(kPlaceDepth - 1) points.
+    static constexpr unsigned kPlaceDepth = 3;
+    static constexpr std::size_t kPlaceParts = std::size_t{1} << kPlaceDepth;
+    static constexpr std::size_t kMaxLeafPoints = 64;
+    static constexpr bool splits_into_parts(std::size_t count) noexcept {
+        return count / (kPlaceParts / 2) > kMaxLeafPoints;
+    }
+
+    std::size_t part_of(std::size_t p) const noexcept {
+        const std::uint32_t node = node_of_point_[p];
+        const int depth = std::bit_width(node + 1) - 1;
+        return ((node + 1) >> (depth - static_cast<int>(kPlaceDepth))) - kPlaceParts;
+    }
+
+    void place_in_part(std::size_t p, std::size_t rank, std::size_t part) {
+        S coords[kTreeMaxDims];
+        coordinates_of(columns_, p, coords);
+        place(p, rank, coords, static_cast<std::uint32_t>(kPlaceParts - 1 + part));
+    }
+
+    void cover_parts() {
+        for (std::uint32_t node = kPlaceParts - 1; node-- > 0;) {
+            S* low = boxes_.data() + std::size_t{node} * 2 * width_;
+            S* high = low + width_;
+            for (const std::uint32_t child : {2 * node + 1, 2 * node + 2}) {
+                const S* child_low = boxes_.data() + std::size_t{child} * 2 * width_;
+                for (std::size_t j = 0; j < dims_; ++j) {
+                    low[j] = std::min(low[j], child_low[j]);
+                    high[j] = std::max(high[j], child_low[width_ + j]);
+                }
+                top_[node] = std::max(top_[node], top_[child]);
+            }
+        }
+    }
+
     // The point's rank goes to its leaf lane, and its rank and coordinates into the node boxes
-    // from its leaf up, as far as they change anything: a node's box and rank hold its
-    // children's, so above a node that already covered the point every node does.
-    void place(std::size_t p, std::size_t rank, const Query<S>& query) {
+    // from its leaf up, as far as they change anything (a node's box and rank hold its
+    // children's, so above a node that already covered the point every node does) and at
+    // most to `stop`.
+    void place(std::size_t p, std::size_t rank, const S* coords, std::uint32_t stop = 0) {
         const auto r = static_cast<std::int32_t>(rank);
         std::uint32_t node = node_of_point_[p];
         leaf_ranks_[std::size_t{leaf_of_node_[node]} * leaf_blocks_ * lanes_ + lane_of_point_[p]] = r;
-        const S* coords = query.coords();
         for (;;) {
             bool changed = r > top_[node];
             top_[node] = std::max(top_[node], r);
@@ -109,7 +152,7 @@ public:
                 low[j] = std::min(low[j], coords[j]);
                 high[j] = std::max(high[j], coords[j]);
             }
-            if (!changed || node == 0) break;
+            if (!changed || node == stop) break;
             node = (node - 1) / 2;
         }
     }

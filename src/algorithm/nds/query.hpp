@@ -26,6 +26,12 @@ S coordinate(std::uint32_t rank) noexcept {
     return static_cast<S>(static_cast<U>(rank) ^ (U{1} << (8 * sizeof(S) - 1)));
 }
 
+// Point p's coordinates by column.
+template <class S>
+void coordinates_of(const PointColumns& all, std::size_t p, S* out) noexcept {
+    for (std::size_t j = 0; j < all.dims; ++j) out[j] = coordinate<S>(all.at(j, p));
+}
+
 // The kernels of the chosen width for coordinates of type S.
 template <class S>
 struct Scan {
@@ -43,12 +49,33 @@ public:
         return scan.holds_dominator(values_.data(), values_.size() / (dims * scan.lanes), point, columns, dims);
     }
 
-    void add(std::size_t lanes, const S* coords, std::size_t dims) {
+    // Whether one of the first `k` members lies <= the point in every column: the whole blocks
+    // scanned in place, the rest of the next block copied to `cut` (room for a block) with the
+    // lanes from the k-th on turned into padding.
+    bool has_dominator_before(const Scan<S>& scan, std::size_t k, const S* point, const std::uint32_t* columns,
+                              std::size_t dims, S* cut) const {
+        const std::size_t lanes = scan.lanes, whole = k / lanes, rest = k % lanes;
+        if (whole > 0 && scan.holds_dominator(values_.data(), whole, point, columns, dims)) return true;
+        if (rest == 0) return false;
+        const S* block = values_.data() + whole * dims * lanes;
+        for (std::size_t j = 0; j < dims; ++j) {
+            std::copy_n(block + j * lanes, rest, cut + j * lanes);
+            std::fill(cut + j * lanes + rest, cut + (j + 1) * lanes, std::numeric_limits<S>::max());
+        }
+        return scan.holds_dominator(cut, 1, point, columns, dims);
+    }
+
+    [[gnu::always_inline]] void add(std::size_t lanes, const S* coords, std::size_t dims) {
         const std::size_t lane = size_ % lanes;
         if (lane == 0) values_.resize(values_.size() + dims * lanes, std::numeric_limits<S>::max());
         S* block = values_.data() + values_.size() - dims * lanes;
         for (std::size_t j = 0; j < dims; ++j) block[j * lanes + lane] = coords[j];
         ++size_;
+    }
+
+    void clear() noexcept {
+        values_.clear();
+        size_ = 0;
     }
 
 private:
@@ -63,9 +90,9 @@ class Query {
 public:
     Query(const Scan<S>& scan, std::size_t dims) : scan_(scan), coords_(dims), ordered_(dims), columns_(dims) {}
 
-    void load_point(const PointColumns& all, std::size_t p) {
+    [[gnu::always_inline]] void load_point(const PointColumns& all, std::size_t p) {
         const std::size_t dims = coords_.size();
-        for (std::size_t j = 0; j < dims; ++j) coords_[j] = coordinate<S>(all.at(j, p));
+        coordinates_of(all, p, coords_.data());
         // A member fails to dominate the point soonest in the columns where the point is
         // smallest: the few smallest go first, in order (the scan checks after the first
         // column and then after every three); the rest follow in any order.
@@ -83,8 +110,6 @@ public:
     bool dominated_by(const Front<S>& front) const {
         return front.has_dominator(scan_, ordered_.data(), columns_.data(), coords_.size());
     }
-
-    void add_to(Front<S>& front) const { front.add(scan_.lanes, coords_.data(), coords_.size()); }
 
     const S* coords() const noexcept { return coords_.data(); }
     const S* ordered() const noexcept { return ordered_.data(); }

@@ -16,7 +16,11 @@
 // with a whole block at once; each lane does the same comparisons on its own member, so the
 // answer is the scalar one whatever the lane count.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <iterator>
+#include <numeric>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -29,6 +33,7 @@
 namespace rc::algorithm::nds {
 namespace {
 
+using front::coordinates_of;
 using front::Front;
 using front::FrontLists;
 using front::Query;
@@ -38,14 +43,16 @@ using front::Scan;
 // From this many points on, and with more than one worker, the points go in batches whose
 // searches run on the pool; smaller calls never hand off to it.
 constexpr std::size_t kParallelFrom = 4096;
-// A batch's own points are settled on the calling thread, each against the batch's earlier
-// points, so batches are kept to a small share of the points: 1/32 over front lists, and 1/128
-// over the tree, whose searches are so much cheaper that the share would otherwise dominate.
+static_assert(RankTree<std::int16_t>::splits_into_parts(kParallelFrom) &&
+              RankTree<std::int32_t>::splits_into_parts(kParallelFrom));
+// Points per batch. A batch is searched against the index as it stood before the batch, so
+// smaller batches leave less to raise and keep the searches closer to the one-worker ones,
+// while each step of a batch is handed over through two atomic counters. Measured with two
+// workers on spheres, rounded shells and cubes of 5,000 to 100,000 points: 128 over the tree
+// (256 took up to 1.1 times as long at 4 and 5 objectives, 512 up to 1.2), 256 over front
+// lists (128 and 512 within noise of it).
 template <class Index>
-std::size_t batch_size(std::size_t count) {
-    if constexpr (Index::kTree) return std::max<std::size_t>(512, count / 128);
-    else return std::max<std::size_t>(1024, count / 32);
-}
+constexpr std::size_t kBatch = Index::kTree ? 128 : 256;
 
 // Where the k-d tree takes over from the front lists (measured on uniform cubes, spheres and
 // rounded shells, 4 to 15 objectives): from kTreeFrom points always; from kTreeMaybeFrom when
@@ -69,64 +76,179 @@ std::vector<std::uint32_t> ranks_in_order(const PointColumns& columns, std::size
         query.load_point(columns, p);
         const std::size_t k = index.rank_of(query);
         rank[p] = static_cast<std::uint32_t>(k);
-        index.place(p, k, query);
+        index.place(p, k, query.coords());
     }
     return rank;
 }
 
-// The same ranks with the searches of a batch of consecutive points spread over the pool.
-// Each point of a batch is first ranked among all earlier batches (in parallel, the index
-// read only); then, in order, it is raised above the batch's own earlier points that
-// dominate it, which sit in per-rank groups searched from the highest rank down.
+// The same ranks with a batch of consecutive points searched at a time over the pool. Each
+// point of a batch is ranked among all earlier batches (the index read only) and checked for
+// a dominator among the batch's own earlier points, all in parallel; then, in order, the
+// points so dominated are raised above the batch's earlier points that dominate them (held
+// in per-rank groups, searched from the highest rank down); then the batch is placed, in the
+// tree's subtrees side by side.
+//
+// The whole sort is one job of the pool, since waking sleeping workers for every batch would
+// cost tens of microseconds a batch. Its first range leads: it offers each step of each batch
+// (the searches, the placing) in pieces, takes pieces like any other worker, waits for those
+// the others took, and does the rest alone while they wait for the next step. A worker never
+// waits for another to start, so a job that finds fewer workers free (or one, running its
+// ranges in turn) still finishes.
 template <class S, class Index>
 std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::size_t count,
                                             const Scan<S>& scan, std::size_t batch) {
     const std::size_t dims = columns.dims;
     Index index(columns, count, scan);
+    // Parts of the tree placed side by side (front lists are placed by the leader).
+    constexpr std::size_t kPlaceParts = [] {
+        if constexpr (Index::kTree) return Index::kPlaceParts;
+        else return std::size_t{0};
+    }();
     std::vector<std::uint32_t> rank(count);
-    Query<S> query(scan, dims);
-    for (std::size_t first = 0; first < count; first += batch) {
-        const std::size_t last = std::min(count, first + batch);
-        pool::parallel_for(last - first, [&](std::size_t begin, std::size_t end) {
-            Query<S> own(scan, dims);
-            for (std::size_t i = begin; i < end; ++i) {
-                own.load_point(columns, first + i);
-                rank[first + i] = static_cast<std::uint32_t>(index.rank_of(own));
+    std::vector<std::uint8_t> raised(count);  // a dominator among the batch's earlier points
+    Front<S> members;                         // the batch on offer, in order
+    constexpr std::size_t kPiece = 32;        // points searched at a time
+    const std::size_t batches = (count + batch - 1) / batch;
+    auto first_of = [&](std::uint64_t b) { return static_cast<std::size_t>(b) * batch; };
+    auto end_of = [&](std::uint64_t b) { return std::min(count, first_of(b) + batch); };
+    // Step 2b searches batch b, step 2b + 1 places it.
+    auto pieces_of = [&](std::uint64_t step) -> std::size_t {
+        if (step % 2 == 0) return (end_of(step / 2) - first_of(step / 2) + kPiece - 1) / kPiece;
+        return kPlaceParts;
+    };
+    // The batch's points by the tree part they go to, in order within each part.
+    std::vector<std::uint32_t> by_part(Index::kTree ? batch : 0);
+    std::size_t part_start[kPlaceParts + 1] = {};
+    auto sort_by_part = [&](std::size_t first, std::size_t last) {
+        if constexpr (Index::kTree) {
+            std::fill(std::begin(part_start), std::end(part_start), 0);
+            for (std::size_t p = first; p < last; ++p) ++part_start[index.part_of(p) + 1];
+            std::partial_sum(std::begin(part_start), std::end(part_start), std::begin(part_start));
+            std::size_t next[kPlaceParts];
+            std::copy_n(part_start, kPlaceParts, next);
+            for (std::size_t p = first; p < last; ++p) by_part[next[index.part_of(p)]++] = static_cast<std::uint32_t>(p);
+        }
+    };
+    // What a worker keeps between pieces: the point it searches, and room for the cut block of
+    // the batch check.
+    struct Searcher {
+        Query<S> query;
+        std::vector<S> cut, coords;
+        Searcher(const Scan<S>& scan, std::size_t dims) : query(scan, dims), cut(dims * scan.lanes), coords(dims) {}
+        // Point p's coordinates by column.
+        const S* coordinates(const PointColumns& all, std::size_t p) {
+            coordinates_of(all, p, coords.data());
+            return coords.data();
+        }
+    };
+    auto run_piece = [&](Searcher& own, std::uint64_t step, std::size_t piece) {
+        const std::size_t first = first_of(step / 2), last = end_of(step / 2);
+        if (step % 2 == 0) {
+            const std::size_t begin = first + piece * kPiece, end = std::min(last, begin + kPiece);
+            for (std::size_t p = begin; p < end; ++p) {
+                own.query.load_point(columns, p);
+                rank[p] = static_cast<std::uint32_t>(index.rank_of(own.query));
+                raised[p] = members.has_dominator_before(scan, p - first, own.query.ordered(), own.query.columns(), dims,
+                                                         own.cut.data());
             }
-        });
+        } else if constexpr (Index::kTree) {
+            for (std::size_t k = part_start[piece]; k < part_start[piece + 1]; ++k)
+                index.place_in_part(by_part[k], rank[by_part[k]], piece);
+        }
+    };
+    // The step on offer (its number + 1 in the high half, 0 before the first) and its next
+    // piece; the pieces of it finished; whether the leader is done.
+    std::atomic<std::uint64_t> offer{0};
+    std::atomic<std::size_t> pieces_done{0};
+    std::atomic<bool> finished{false};
+    auto take_and_run = [&](Searcher& own) {
+        std::uint64_t current = offer.load(std::memory_order_acquire);
+        for (;;) {
+            const std::uint64_t tag = current >> 32;
+            const std::size_t piece = current & 0xffffffffu;
+            if (tag == 0 || piece >= pieces_of(tag - 1)) return false;
+            if (offer.compare_exchange_weak(current, current + 1, std::memory_order_acq_rel,
+                                            std::memory_order_acquire)) {
+                run_piece(own, tag - 1, piece);
+                pieces_done.fetch_add(1, std::memory_order_release);
+                return true;
+            }
+        }
+    };
+    auto run_step = [&](Searcher& own, std::uint64_t step) {
+        pieces_done.store(0, std::memory_order_relaxed);
+        offer.store((step + 1) << 32, std::memory_order_release);
+        while (take_and_run(own)) {}
+        while (pieces_done.load(std::memory_order_acquire) < pieces_of(step)) std::this_thread::yield();
+    };
+    // In order, each point dominated within its batch rises above its dominators there.
+    auto raise = [&](Searcher& own, std::size_t first, std::size_t last) {
+        Query<S>& query = own.query;
+        if (std::find(raised.begin() + first, raised.begin() + last, 1) == raised.begin() + last) return;
         std::vector<Front<S>> groups;
         std::vector<std::pair<std::uint32_t, std::uint32_t>> group_of_rank;  // (rank, group), by rank
         for (std::size_t p = first; p < last; ++p) {
-            query.load_point(columns, p);
             std::uint32_t r = rank[p];
-            for (auto it = group_of_rank.rbegin(); it != group_of_rank.rend() && it->first >= r; ++it) {
-                if (query.dominated_by(groups[it->second])) {
-                    r = it->first + 1;
-                    break;
+            if (raised[p]) {
+                query.load_point(columns, p);
+                for (auto it = group_of_rank.rbegin(); it != group_of_rank.rend() && it->first >= r; ++it) {
+                    if (query.dominated_by(groups[it->second])) {
+                        r = it->first + 1;
+                        break;
+                    }
                 }
+                rank[p] = r;
             }
-            rank[p] = r;
             auto at = std::lower_bound(group_of_rank.begin(), group_of_rank.end(), std::make_pair(r, std::uint32_t{0}));
             if (at == group_of_rank.end() || at->first != r) {
                 at = group_of_rank.insert(at, {r, static_cast<std::uint32_t>(groups.size())});
                 groups.emplace_back();
             }
-            query.add_to(groups[at->second]);
-            index.place(p, r, query);  // read again only by the next batch's searches
+            groups[at->second].add(scan.lanes, own.coordinates(columns, p), dims);
         }
-    }
+    };
+    auto lead = [&] {
+        // The others stop when the leader does, however it ends (a failed allocation too).
+        struct Finish {
+            std::atomic<bool>& finished;
+            ~Finish() { finished.store(true, std::memory_order_release); }
+        } finish{finished};
+        Searcher own(scan, dims);
+        for (std::uint64_t b = 0; b < batches && !pool::stop_requested(); ++b) {
+            const std::size_t first = first_of(b), last = end_of(b);
+            members.clear();
+            for (std::size_t p = first; p < last; ++p) members.add(scan.lanes, own.coordinates(columns, p), dims);
+            run_step(own, 2 * b);
+            raise(own, first, last);
+            if constexpr (Index::kTree) {
+                sort_by_part(first, last);
+                run_step(own, 2 * b + 1);
+                index.cover_parts();
+                continue;
+            }
+            for (std::size_t p = first; p < last; ++p) index.place(p, rank[p], own.coordinates(columns, p));
+        }
+    };
+    auto help = [&] {
+        Searcher own(scan, dims);
+        while (!finished.load(std::memory_order_acquire) && !pool::stop_requested())
+            if (!take_and_run(own)) std::this_thread::yield();
+    };
+    pool::parallel_for(pool::worker_count(), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t w = begin; w < end; ++w) w == 0 ? lead() : help();
+    });
     return rank;
 }
 
-// Whether a second worker pays: a batch's searches must outweigh settling its points on the
-// calling thread, which they do over front lists from 8 objectives or 10,000 points, and over
-// the tree, whose searches are much cheaper, only from 8 objectives and 30,000 points (two
-// workers took 1.1-1.5 times one worker's wall time below that, 0.6-0.8 above it).
+// Whether a second worker pays. Over the tree it does from kParallelFrom points (two workers
+// took 0.75-0.9 of one worker's wall time at 5,000 and 10,000 points in 4 objectives, down to
+// 0.6 at 50,000 x 8). Over front lists the searches must outweigh the batch steps, which they
+// do from 8 objectives or 10,000 points (at 5,000 x 4 two workers took 1.1-1.25 times as long).
 // The columns leave out the first objective, by which the points are ordered.
 template <class Index>
 bool batches_pay(std::size_t count, std::size_t dims) {
     const std::size_t objectives = dims + 1;
-    if constexpr (Index::kTree) return objectives >= 8 && count >= 30000;
+    if constexpr (Index::kTree) return true;
     else return objectives >= 8 || count >= 10000;
 }
 
@@ -134,7 +256,7 @@ template <class S, class Index>
 std::vector<std::uint32_t> ranks_by(const PointColumns& columns, std::size_t count,
                                     const Scan<S>& scan) {
     if (count >= kParallelFrom && batches_pay<Index>(count, columns.dims) && pool::worker_count() > 1)
-        return ranks_in_batches<S, Index>(columns, count, scan, batch_size<Index>(count));
+        return ranks_in_batches<S, Index>(columns, count, scan, kBatch<Index>);
     return ranks_in_order<S, Index>(columns, count, scan);
 }
 
