@@ -24,7 +24,7 @@ namespace rc::simd {
 template <class O>
 concept VectorOps = requires(typename O::V v, typename O::M m, typename O::I i, typename O::Offsets offsets,
                              const double* in, double* out, const double* const* rows, typename O::V (&four)[4],
-                             const std::uint64_t* table, const std::uint64_t (&at)[O::lanes], typename O::I& word,
+                             const std::uint64_t* table, typename O::I& word,
                              double x, std::uint64_t u, std::int64_t s) {
     { O::lanes } -> std::convertible_to<std::size_t>;
     { O::registers } -> std::convertible_to<unsigned>;   // vector registers of the instruction set
@@ -74,9 +74,8 @@ concept VectorOps = requires(typename O::V v, typename O::M m, typename O::I i, 
     { O::or_bits(i, i) } -> std::same_as<typename O::I>;
     { O::template shift_left<1>(i) } -> std::same_as<typename O::I>;
     { O::template shift_right<1>(i) } -> std::same_as<typename O::I>;
-    // Table words {table[i[k]]} and {table[i[k] + 1]}, the indices in a vector or in memory.
+    // Table words {table[i[k]]} and {table[i[k] + 1]}.
     O::gather_pairs(table, i, word, word);
-    O::gather_pairs_at(table, at, word, word);
 };
 
 // Lanes of signed integers with comparisons (ops_integer-inl.hpp).

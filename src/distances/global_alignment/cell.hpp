@@ -4,33 +4,11 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <type_traits>
 
 #include "libm/entries.hpp"
 #include "libm/exp_lanes.hpp"
 
 namespace rc::distances::global_alignment {
-
-// The target's ops with the exp's table offsets read back from memory where the ops can take
-// them from there: extracting eight offsets from a vector costs more issue slots than a store
-// and eight loads, and this exp runs beside a short recurrence that leaves the load ports free
-// (measured about 6% per cell on AVX-512; soft-DTW's cells, which load more, keep the extraction).
-template <class Ops>
-struct OffsetsFromMemory : Ops {
-    static void gather_pairs(const std::uint64_t* table, typename Ops::I index, typename Ops::I& even,
-                             typename Ops::I& odd) {
-        alignas(64) std::uint64_t offsets[Ops::lanes];
-        std::memcpy(offsets, &index, sizeof offsets);
-        asm("" : "+m"(offsets));  // the compiler would forward the vector into extractions
-        Ops::gather_pairs_at(table, offsets, even, odd);
-    }
-};
-
-// Whether the exp of the sweeps takes its table offsets from memory: from eight lanes.
-template <class Ops>
-using ExpOps = std::conditional_t<(Ops::lanes >= 8), OffsetsFromMemory<Ops>, Ops>;
 
 template <class Ops>
 struct Cell {
@@ -64,7 +42,7 @@ struct Cell {
             for (std::size_t k = 0; k < Ops::lanes; ++k) lanes[k] = libm.exp_or_zero(lanes[k]);
             return Ops::gather(lanes);
         } else {
-            return libm::ExactExp<ExpOps<Ops>, Exp == libm::ExpVariant::fused>::compute(argument);
+            return libm::ExactExp<Ops, Exp == libm::ExpVariant::fused>::compute(argument);
         }
     }
 };

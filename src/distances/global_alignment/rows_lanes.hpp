@@ -68,7 +68,7 @@ struct RowLanes {
         if constexpr (Exp == libm::ExpVariant::library)
             for (std::size_t k = 0; k < count * Vectors; ++k) values[k] = C::template exponential<Exp>(values[k], *p.libm);
         else
-            libm::ExactExp<ExpOps<Ops>, Exp == libm::ExpVariant::fused>::compute_many(values, count * Vectors);
+            libm::ExactExp<Ops, Exp == libm::ExpVariant::fused>::compute_many(values, count * Vectors);
         for (std::size_t k = 0; k < count * Vectors; ++k) Ops::storeu(kernels + k * W, C::local_kernel(values[k]));
     }
 
