@@ -51,10 +51,6 @@ struct Avx512 {
     static void gather_pairs(const std::uint64_t* table, I index, I& even, I& odd) {
         alignas(64) std::uint64_t offsets[8];
         _mm512_store_si512(offsets, index);
-        gather_pairs_at(table, offsets, even, odd);
-    }
-    // The same with the offsets in memory.
-    static void gather_pairs_at(const std::uint64_t* table, const std::uint64_t (&offsets)[8], I& even, I& odd) {
         auto pair = [&](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + offsets[k])); };
         const __m256i low02 = _mm256_inserti128_si256(_mm256_castsi128_si256(pair(0)), pair(2), 1);
         const __m256i low13 = _mm256_inserti128_si256(_mm256_castsi128_si256(pair(1)), pair(3), 1);

@@ -93,9 +93,6 @@ struct Neon {
     // {table[i[k]]} and {table[i[k] + 1]}: one 16-byte load per lane.
     static void gather_pairs(const std::uint64_t* table, I index, I& even, I& odd) {
         const std::uint64_t offsets[2] = {vgetq_lane_u64(index, 0), vgetq_lane_u64(index, 1)};
-        gather_pairs_at(table, offsets, even, odd);
-    }
-    static void gather_pairs_at(const std::uint64_t* table, const std::uint64_t (&offsets)[2], I& even, I& odd) {
         const I a = vld1q_u64(table + offsets[0]), b = vld1q_u64(table + offsets[1]);
         even = vzip1q_u64(a, b);
         odd = vzip2q_u64(a, b);

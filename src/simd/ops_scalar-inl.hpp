@@ -98,7 +98,4 @@ struct Scalar {
         even = table[index];
         odd = table[index + 1];
     }
-    static void gather_pairs_at(const std::uint64_t* table, const std::uint64_t (&offsets)[1], I& even, I& odd) {
-        gather_pairs(table, offsets[0], even, odd);
-    }
 };

@@ -61,12 +61,6 @@ struct Sse2 {
         even = _mm_unpacklo_epi64(a, b);
         odd = _mm_unpackhi_epi64(a, b);
     }
-    static void gather_pairs_at(const std::uint64_t* table, const std::uint64_t (&offsets)[2], I& even, I& odd) {
-        const I a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + offsets[0]));
-        const I b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + offsets[1]));
-        even = _mm_unpacklo_epi64(a, b);
-        odd = _mm_unpackhi_epi64(a, b);
-    }
     // Not (|a| < inf): true for infinities and NaN.
     static unsigned not_finite(V a) {
         const V magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), a);
