@@ -28,6 +28,27 @@ PARALLEL = ("cdist_dtw", "cdist_soft_dtw", "cdist_gak", "cdist_manhattan", "fast
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
+@pytest.fixture(autouse=True, scope="module")
+def no_tqdm_monitor():
+    """The failing allocations hit every thread of the process. tqdm's monitor thread, started
+    by the progress-bar tests earlier in the run, wakes every ten seconds; meeting the failures
+    it spun holding the interpreter lock, and the sweep waiting for that lock never returned.
+    Stopped here, and kept from starting again while these tests run."""
+    tqdm_class = getattr(sys.modules.get("tqdm.std"), "tqdm", None)
+    if tqdm_class is None:
+        yield
+        return
+    interval = tqdm_class.monitor_interval
+    tqdm_class.monitor_interval = 0
+    if tqdm_class.monitor is not None:
+        tqdm_class.monitor.exit()
+        tqdm_class.monitor = None
+    try:
+        yield
+    finally:
+        tqdm_class.monitor_interval = interval
+
+
 def fail_from(k):
     """The interpreter's allocations fail from the k-th on (set_nomemory counts the ones it lets
     through: start=k - 1)."""
