@@ -86,41 +86,47 @@ public:
     }
 
     std::size_t rank_of(const Query<S>& query) const {
-        S coords[kTreeMaxDims];
-        std::copy(query.coords(), query.coords() + dims_, coords);
-        std::fill(coords + dims_, coords + width_, std::numeric_limits<S>::max());
-        const RankTreeView<S> view{boxes_.data(), top_.data(), leaf_of_node_.data(), leaf_values_.data(),
-                                   leaf_ranks_.data(), dims_, width_, leaf_blocks_};
-        return static_cast<std::size_t>(search_(view, coords, query.ordered(), query.columns()) + 1);
+        return static_cast<std::size_t>(highest_below(query, 0) + 1);
     }
 
-    // A batch is placed part by part, side by side: each subtree kPlaceDepth splits below the
-    // root takes the batch's points below it, their walks up ending at its root, and then the
-    // nodes above the parts take their children's boxes and ranks. The tree must have split
-    // that deep: a node splits when it holds more than a leaf's points (at most
-    // kMaxLeafPoints: 64 bytes of a column, or one block of lanes), and a node above the
-    // parts holds at least count / 2^(kPlaceDepth - 1) points.
-    static constexpr unsigned kPlaceDepth = 3;
-    static constexpr std::size_t kPlaceParts = std::size_t{1} << kPlaceDepth;
+    // The tree can be worked on in parts: the subtrees `depth` splits below the root, 2^depth
+    // of them, depth at most kMostPlaceDepth. A batch is placed part by part, side by side:
+    // each part takes the batch's points below it, their walks up ending at its root, and then
+    // the nodes above the parts take their children's boxes and ranks. A batch can also be
+    // searched part by part (highest_in_part), the point's rank then one more than the highest
+    // of the parts' answers. The tree must have split that deep: a node splits when it holds
+    // more than a leaf's points (at most kMaxLeafPoints: 64 bytes of a column, or one block of
+    // lanes), and a node above the parts holds at least count / 2^(depth - 1) points.
+    static constexpr unsigned kMostPlaceDepth = 3;
+    static constexpr std::size_t kMostParts = std::size_t{1} << kMostPlaceDepth;
     static constexpr std::size_t kMaxLeafPoints = 64;
     static constexpr bool splits_into_parts(std::size_t count) noexcept {
-        return count / (kPlaceParts / 2) > kMaxLeafPoints;
+        return count / (kMostParts / 2) > kMaxLeafPoints;
     }
+
+    // `parts`: a power of two, at most kMostParts.
+    void divide_into(std::size_t parts) noexcept { place_depth_ = static_cast<unsigned>(std::bit_width(parts) - 1); }
+    std::size_t parts() const noexcept { return std::size_t{1} << place_depth_; }
 
     std::size_t part_of(std::size_t p) const noexcept {
         const std::uint32_t node = node_of_point_[p];
         const int depth = std::bit_width(node + 1) - 1;
-        return ((node + 1) >> (depth - static_cast<int>(kPlaceDepth))) - kPlaceParts;
+        return ((node + 1) >> (depth - static_cast<int>(place_depth_))) - parts();
+    }
+
+    // The highest rank placed <= the point among the points of one part, -1 if none.
+    std::int32_t highest_in_part(const Query<S>& query, std::size_t part) const {
+        return highest_below(query, static_cast<std::uint32_t>(parts() - 1 + part));
     }
 
     void place_in_part(std::size_t p, std::size_t rank, std::size_t part) {
         S coords[kTreeMaxDims];
         coordinates_of(columns_, p, coords);
-        place(p, rank, coords, static_cast<std::uint32_t>(kPlaceParts - 1 + part));
+        place(p, rank, coords, static_cast<std::uint32_t>(parts() - 1 + part));
     }
 
     void cover_parts() {
-        for (std::uint32_t node = kPlaceParts - 1; node-- > 0;) {
+        for (auto node = static_cast<std::uint32_t>(parts() - 1); node-- > 0;) {
             S* low = boxes_.data() + std::size_t{node} * 2 * width_;
             S* high = low + width_;
             for (const std::uint32_t child : {2 * node + 1, 2 * node + 2}) {
@@ -159,6 +165,15 @@ public:
 
 private:
     static constexpr std::uint32_t kInner = RankTreeView<S>::kInnerNode;
+
+    std::int32_t highest_below(const Query<S>& query, std::uint32_t root) const {
+        S coords[kTreeMaxDims];
+        std::copy(query.coords(), query.coords() + dims_, coords);
+        std::fill(coords + dims_, coords + width_, std::numeric_limits<S>::max());
+        const RankTreeView<S> view{boxes_.data(), top_.data(), leaf_of_node_.data(), leaf_values_.data(),
+                                   leaf_ranks_.data(), dims_, width_, leaf_blocks_, root};
+        return search_(view, coords, query.ordered(), query.columns());
+    }
 
     // Node `node` over points[0 .. n): a leaf, or two halves split at the median of the column
     // in which the points spread most by `range` (each column's lowest and highest value, or
@@ -213,6 +228,7 @@ private:
     }
 
     std::size_t dims_, width_, lanes_, leaf_blocks_;
+    unsigned place_depth_ = kMostPlaceDepth;
     TreeSearch<S> search_;
     const PointColumns& columns_;
     std::vector<S> boxes_;                  // per node: lowest coordinates, then highest
