@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 #include "algorithm/nds/kernels.hpp"
 #include "algorithm/nds/query.hpp"
+#include "pool/worker_pool.hpp"
 
 namespace rc::algorithm::nds::front {
 
@@ -23,7 +25,8 @@ class FrontLists {
 public:
     static constexpr bool kTree = false;
 
-    FrontLists(const PointColumns& columns, std::size_t, const Scan<S>& scan) : dims_(columns.dims), lanes_(scan.lanes) {}
+    FrontLists(const PointColumns& columns, std::size_t, const Scan<S>& scan, std::size_t /*workers*/ = 1)
+        : dims_(columns.dims), lanes_(scan.lanes) {}
 
     std::size_t rank_of(const Query<S>& query) const {
         std::size_t lo = 0, hi = fronts_.size();
@@ -66,13 +69,14 @@ public:
     static constexpr std::size_t kLeafPoints = 64 / sizeof(S);
     static constexpr std::size_t kBoxLanes = kTreeBoxBytes / sizeof(S);
 
-    RankTree(const PointColumns& columns, std::size_t count, const Scan<S>& scan)
+    // Built on `workers` workers of the pool when more than one (the same tree either way).
+    RankTree(const PointColumns& columns, std::size_t count, const Scan<S>& scan, std::size_t workers = 1)
         : dims_(columns.dims), width_((dims_ + kBoxLanes - 1) / kBoxLanes * kBoxLanes), lanes_(scan.lanes),
           leaf_blocks_(std::max<std::size_t>(1, kLeafPoints / scan.lanes)), search_(scan.tree_rank_below),
           columns_(columns), node_of_point_(count), lane_of_point_(count) {
         std::vector<std::uint32_t> points(count);
         std::iota(points.begin(), points.end(), 0u);
-        std::uint32_t range[2 * kTreeMaxDims];
+        Range range;
         for (std::size_t j = 0; j < dims_; ++j) {
             range[2 * j] = UINT32_MAX;
             range[2 * j + 1] = 0;
@@ -81,8 +85,34 @@ public:
                 range[2 * j + 1] = std::max(range[2 * j + 1], columns.at(j, p));
             }
         }
+        // The shape depends on the count alone, so every array is sized before the build. New
+        // nodes hold no placed point: their boxes are empty (lowest above highest), padding
+        // columns the smallest value in both bounds.
+        const std::size_t leaf_lanes = leaf_blocks_ * lanes_;
+        top_.assign(last_node(0, count) + std::size_t{1}, -1);
+        leaf_of_node_.assign(top_.size(), kInner);
+        boxes_.assign(top_.size() * 2 * width_, std::numeric_limits<S>::min());
+        for (std::size_t k = 0; k < top_.size(); ++k)
+            std::fill_n(boxes_.data() + k * 2 * width_, dims_, std::numeric_limits<S>::max());
+        const std::size_t leaves = leaves_of(count);
+        leaf_ranks_.assign(leaves * leaf_lanes, -1);
+        leaf_values_.assign(leaves * dims_ * leaf_lanes, std::numeric_limits<S>::max());
         std::vector<std::uint64_t> keys(count);
-        build(0, points.data(), keys.data(), count, range);
+        if (workers <= 1) {
+            build(0, points.data(), keys.data(), count, range, 0);
+            return;
+        }
+        // The top levels split here, one subtree below them per worker (rounded up to a power
+        // of two), and the subtrees are built side by side.
+        std::vector<Subtree> subtrees;
+        const auto depth = std::min<unsigned>(kMostPlaceDepth, std::bit_width(workers - 1));
+        split_down(0, 0, points.data(), keys.data(), count, range, 0, depth, subtrees);
+        pool::parallel_for(subtrees.size(), [&](std::size_t begin, std::size_t end) {
+            for (std::size_t t = begin; t < end; ++t) {
+                const Subtree& sub = subtrees[t];
+                build(sub.node, points.data() + sub.begin, keys.data() + sub.begin, sub.count, sub.range, sub.first_leaf);
+            }
+        });
     }
 
     std::size_t rank_of(const Query<S>& query) const {
@@ -175,25 +205,23 @@ private:
         return search_(view, coords, query.ordered(), query.columns());
     }
 
-    // Node `node` over points[0 .. n): a leaf, or two halves split at the median of the column
-    // in which the points spread most by `range` (each column's lowest and highest value, or
-    // bounds on them: exact at the root, then narrowed by the splits above).
-    // `keys` is scratch for the median selection, room for n.
-    void build(std::uint32_t node, std::uint32_t* points, std::uint64_t* keys, std::size_t n, const std::uint32_t* range) {
-        if (node >= top_.size()) {
-            // New nodes hold no placed point: their boxes are empty (lowest above highest),
-            // padding columns the smallest value in both bounds.
-            const std::size_t old = top_.size();
-            top_.resize(2 * std::size_t{node} + 1, -1);
-            leaf_of_node_.resize(top_.size(), kInner);
-            boxes_.resize(top_.size() * 2 * width_, std::numeric_limits<S>::min());
-            for (std::size_t k = old; k < top_.size(); ++k)
-                std::fill_n(boxes_.data() + k * 2 * width_, dims_, std::numeric_limits<S>::max());
-        }
-        if (n <= leaf_blocks_ * lanes_) {
-            build_leaf(node, points, n);
-            return;
-        }
+    // Each column's lowest and highest value, or bounds on them.
+    using Range = std::array<std::uint32_t, 2 * kTreeMaxDims>;
+
+    // The nodes and leaves a subtree of n points takes: a node splits when it holds more than
+    // a leaf's points, into n / 2 and the rest.
+    std::size_t leaves_of(std::size_t n) const noexcept {
+        return n <= leaf_blocks_ * lanes_ ? 1 : leaves_of(n / 2) + leaves_of(n - n / 2);
+    }
+    std::uint32_t last_node(std::uint32_t node, std::size_t n) const noexcept {
+        if (n <= leaf_blocks_ * lanes_) return node;
+        return std::max(last_node(2 * node + 1, n / 2), last_node(2 * node + 2, n - n / 2));
+    }
+
+    // Splits points[0 .. n) at the median of the column in which they spread most by `range`
+    // (exact at the root, then narrowed by the splits above): the lower half first. Returns the
+    // halves' ranges. `keys` is scratch, room for n.
+    std::pair<Range, Range> split(std::uint32_t* points, std::uint64_t* keys, std::size_t n, const Range& range) const {
         std::size_t widest = 0;
         for (std::size_t j = 1; j < dims_; ++j)
             if (range[2 * j + 1] - range[2 * j] > range[2 * widest + 1] - range[2 * widest]) widest = j;
@@ -203,25 +231,55 @@ private:
         for (std::size_t i = 0; i < n; ++i) keys[i] = std::uint64_t{columns_.at(widest, points[i])} << 32 | points[i];
         std::nth_element(keys, keys + half, keys + n);
         for (std::size_t i = 0; i < n; ++i) points[i] = static_cast<std::uint32_t>(keys[i]);
-        std::uint32_t narrowed[2 * kTreeMaxDims];
-        std::copy(range, range + 2 * dims_, narrowed);
-        narrowed[2 * widest + 1] = columns_.at(widest, points[half]);
-        build(2 * node + 1, points, keys, half, narrowed);
-        narrowed[2 * widest + 1] = range[2 * widest + 1];
-        narrowed[2 * widest] = columns_.at(widest, points[half]);
-        build(2 * node + 2, points + half, keys, n - half, narrowed);
+        std::pair<Range, Range> halves{range, range};
+        halves.first[2 * widest + 1] = columns_.at(widest, points[half]);
+        halves.second[2 * widest] = columns_.at(widest, points[half]);
+        return halves;
     }
 
-    void build_leaf(std::uint32_t node, const std::uint32_t* points, std::size_t n) {
-        const std::size_t leaf_lanes = leaf_blocks_ * lanes_;
-        const auto leaf = static_cast<std::uint32_t>(leaf_ranks_.size() / leaf_lanes);
-        leaf_of_node_[node] = leaf;
-        leaf_ranks_.resize(leaf_ranks_.size() + leaf_lanes, -1);
-        leaf_values_.resize(leaf_values_.size() + dims_ * leaf_lanes, std::numeric_limits<S>::max());
+    // Node `node` over points[0 .. n): a leaf (numbered `first_leaf`), or two halves, the
+    // leaves numbered in order from the lower half's. Returns the number of leaves.
+    std::size_t build(std::uint32_t node, std::uint32_t* points, std::uint64_t* keys, std::size_t n,
+                      const Range& range, std::size_t first_leaf) {
+        if (n <= leaf_blocks_ * lanes_) {
+            build_leaf(node, points, n, first_leaf);
+            return 1;
+        }
+        const auto [lower, upper] = split(points, keys, n, range);
+        const std::size_t half = n / 2;
+        const std::size_t leaves = build(2 * node + 1, points, keys, half, lower, first_leaf);
+        return leaves + build(2 * node + 2, points + half, keys + half, n - half, upper, first_leaf + leaves);
+    }
+
+    // A subtree left to build: its root, its points (from `begin` of the points), range and
+    // first leaf.
+    struct Subtree {
+        std::uint32_t node;
+        std::size_t begin, count;
+        Range range;
+        std::size_t first_leaf;
+    };
+
+    // Splits as build does down to `depth` levels below `node` and lists the subtrees there.
+    void split_down(std::uint32_t node, std::size_t begin, std::uint32_t* points, std::uint64_t* keys, std::size_t n,
+                    const Range& range, std::size_t first_leaf, unsigned depth, std::vector<Subtree>& out) {
+        if (depth == 0 || n <= leaf_blocks_ * lanes_) {
+            out.push_back({node, begin, n, range, first_leaf});
+            return;
+        }
+        const auto [lower, upper] = split(points, keys, n, range);
+        const std::size_t half = n / 2;
+        split_down(2 * node + 1, begin, points, keys, half, lower, first_leaf, depth - 1, out);
+        split_down(2 * node + 2, begin + half, points + half, keys + half, n - half, upper,
+                   first_leaf + leaves_of(half), depth - 1, out);
+    }
+
+    void build_leaf(std::uint32_t node, const std::uint32_t* points, std::size_t n, std::size_t leaf) {
+        leaf_of_node_[node] = static_cast<std::uint32_t>(leaf);
         for (std::size_t i = 0; i < n; ++i) {
             node_of_point_[points[i]] = node;
             lane_of_point_[points[i]] = static_cast<std::uint32_t>(i);
-            S* block = leaf_values_.data() + (std::size_t{leaf} * leaf_blocks_ + i / lanes_) * dims_ * lanes_;
+            S* block = leaf_values_.data() + (leaf * leaf_blocks_ + i / lanes_) * dims_ * lanes_;
             for (std::size_t j = 0; j < dims_; ++j)
                 block[j * lanes_ + i % lanes_] = coordinate<S>(columns_.at(j, points[i]));
         }

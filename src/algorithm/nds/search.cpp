@@ -109,7 +109,7 @@ template <class S, class Index>
 std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::size_t count,
                                             const Scan<S>& scan, std::size_t batch, bool search_by_part) {
     const std::size_t dims = columns.dims;
-    Index index(columns, count, scan);
+    Index index(columns, count, scan, pool::worker_count());
     // Parts of the tree placed side by side (front lists are placed by the leader), at most
     // kMostParts of them; searched by parts, one per worker (rounded up to a power of two).
     constexpr std::size_t kMostParts = [] {
