@@ -13,11 +13,11 @@
 
 namespace rc::algorithm::nds {
 
-// Does any member of the blocks lie <= the point in every column? `point[j]` holds the point's
-// coordinate in column columns[j], the columns going from its smallest coordinate to its
-// largest (the order in which members fail soonest).
+// Does any of the first `members` members of the blocks lie <= the point in every column?
+// `point[j]` holds the point's coordinate in column columns[j], the columns going from its
+// smallest coordinate to its largest (the order in which members fail soonest).
 template <class S>
-using DominatorScan = bool (*)(const S* blocks, std::size_t block_count, const S* point, const std::uint32_t* columns,
+using DominatorScan = bool (*)(const S* blocks, std::size_t members, const S* point, const std::uint32_t* columns,
                                std::size_t dims);
 
 // A k-d tree over the points of a search (indexes.hpp), as the tree kernel reads it. Nodes are

@@ -46,23 +46,13 @@ template <class S>
 class Front {
 public:
     bool has_dominator(const Scan<S>& scan, const S* point, const std::uint32_t* columns, std::size_t dims) const {
-        return scan.holds_dominator(values_.data(), values_.size() / (dims * scan.lanes), point, columns, dims);
+        return scan.holds_dominator(values_.data(), size_, point, columns, dims);
     }
 
-    // Whether one of the first `k` members lies <= the point in every column: the whole blocks
-    // scanned in place, the rest of the next block copied to `cut` (room for a block) with the
-    // lanes from the k-th on turned into padding.
+    // Whether one of the first `k` members lies <= the point in every column.
     bool has_dominator_before(const Scan<S>& scan, std::size_t k, const S* point, const std::uint32_t* columns,
-                              std::size_t dims, S* cut) const {
-        const std::size_t lanes = scan.lanes, whole = k / lanes, rest = k % lanes;
-        if (whole > 0 && scan.holds_dominator(values_.data(), whole, point, columns, dims)) return true;
-        if (rest == 0) return false;
-        const S* block = values_.data() + whole * dims * lanes;
-        for (std::size_t j = 0; j < dims; ++j) {
-            std::copy_n(block + j * lanes, rest, cut + j * lanes);
-            std::fill(cut + j * lanes + rest, cut + (j + 1) * lanes, std::numeric_limits<S>::max());
-        }
-        return scan.holds_dominator(cut, 1, point, columns, dims);
+                              std::size_t dims) const {
+        return scan.holds_dominator(values_.data(), k, point, columns, dims);
     }
 
     [[gnu::always_inline]] void add(std::size_t lanes, const S* coords, std::size_t dims) {

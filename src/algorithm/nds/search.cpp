@@ -148,12 +148,11 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
             for (std::size_t p = first; p < last; ++p) by_part[next[index.part_of(p)]++] = static_cast<std::uint32_t>(p);
         }
     };
-    // What a worker keeps between pieces: the point it searches, and room for the cut block of
-    // the batch check.
+    // What a worker keeps between pieces: the point it searches.
     struct Searcher {
         Query<S> query;
-        std::vector<S> cut, coords;
-        Searcher(const Scan<S>& scan, std::size_t dims) : query(scan, dims), cut(dims * scan.lanes), coords(dims) {}
+        std::vector<S> coords;
+        Searcher(const Scan<S>& scan, std::size_t dims) : query(scan, dims), coords(dims) {}
         // Point p's coordinates by column.
         const S* coordinates(const PointColumns& all, std::size_t p) {
             coordinates_of(all, p, coords.data());
@@ -172,7 +171,7 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
                     highest_of_part[piece * batch + (p - first)] = index.highest_in_part(own.query, piece);
                     if (p >= checked && p < checked_end)
                         raised[p] = members.has_dominator_before(scan, p - first, own.query.ordered(), own.query.columns(),
-                                                                 dims, own.cut.data());
+                                                                 dims);
                 }
                 return;
             }
@@ -182,8 +181,7 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
             for (std::size_t p = begin; p < end; ++p) {
                 own.query.load_point(columns, p);
                 rank[p] = static_cast<std::uint32_t>(index.rank_of(own.query));
-                raised[p] = members.has_dominator_before(scan, p - first, own.query.ordered(), own.query.columns(), dims,
-                                                         own.cut.data());
+                raised[p] = members.has_dominator_before(scan, p - first, own.query.ordered(), own.query.columns(), dims);
             }
         } else if constexpr (Index::kTree) {
             for (std::size_t k = part_start[piece]; k < part_start[piece + 1]; ++k)

@@ -35,14 +35,18 @@ template <class Lanes, class S, class PointLanes>
 // The point's coordinates are broadcast into lanes here, once per call, by this target's own
 // instructions (up to kTreeMaxDims columns; beyond, per comparison).
 template <class Isa, class S>
-bool blocks_hold_dominator(const S* blocks, std::size_t block_count, const S* point, const std::uint32_t* columns,
+bool blocks_hold_dominator(const S* blocks, std::size_t members, const S* point, const std::uint32_t* columns,
                            std::size_t dims) {
     using Lanes = typename Isa::template Integers<S>;
     constexpr std::size_t lanes = Lanes::lanes;
     auto scan = [&](auto point_lanes) {
-        for (std::size_t b = 0; b < block_count; ++b, blocks += dims * lanes)
+        const std::size_t whole = members / lanes, rest = members % lanes;
+        for (std::size_t b = 0; b < whole; ++b, blocks += dims * lanes)
             if (!Lanes::all(members_above<Lanes>(blocks, point_lanes, columns, dims))) return true;
-        return false;
+        if (rest == 0) return false;
+        // Only the first `rest` lanes of the last block are asked about.
+        const std::uint64_t asked = (std::uint64_t{1} << rest) - 1;
+        return (~Lanes::bits(members_above<Lanes>(blocks, point_lanes, columns, dims)) & asked) != 0;
     };
     if (dims <= kTreeMaxDims) {
         typename Lanes::V lanes_of[kTreeMaxDims];
