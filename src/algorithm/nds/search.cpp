@@ -47,13 +47,16 @@ constexpr std::size_t kParallelFrom = 4096;
 static_assert(RankTree<std::int16_t>::splits_into_parts(kParallelFrom) &&
               RankTree<std::int32_t>::splits_into_parts(kParallelFrom));
 // Points per batch. A batch is searched against the index as it stood before the batch, so
-// smaller batches leave less to raise and keep the searches closer to the one-worker ones,
-// while each step of a batch is handed over through two atomic counters. Measured with two
-// workers on spheres, rounded shells and cubes of 5,000 to 100,000 points: 128 over the tree
-// (256 took up to 1.1 times as long at 4 and 5 objectives, 512 up to 1.2), 256 over front
-// lists (128 and 512 within noise of it).
+// smaller batches leave less to raise and to check and keep the searches closer to the
+// one-worker ones, while each step of a batch is handed over through two atomic counters.
+// Measured with two workers on spheres, rounded shells and cubes of 5,000 to 100,000 points:
+// over the tree searched by points 128 (256 took up to 1.1 times as long at 4 and 5
+// objectives, 512 up to 1.2), by parts 256 (128 and 512 up to 1.07 times as long, 96 1.1);
+// over front lists 256 (128 and 512 within noise of it).
 template <class Index>
-constexpr std::size_t kBatch = Index::kTree ? 128 : 256;
+constexpr std::size_t batch_size(bool search_by_part) {
+    return Index::kTree && !search_by_part ? 128 : 256;
+}
 
 // Where the k-d tree takes over from the front lists (measured on uniform cubes, spheres and
 // rounded shells, 4 to 15 objectives): from kTreeFrom points always; from kTreeMaybeFrom when
@@ -107,7 +110,7 @@ std::vector<std::uint32_t> ranks_in_order(const PointColumns& columns, std::size
 // ranges in turn) still finishes.
 template <class S, class Index>
 std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::size_t count,
-                                            const Scan<S>& scan, std::size_t batch, bool search_by_part) {
+                                            const Scan<S>& scan, bool search_by_part) {
     const std::size_t dims = columns.dims;
     Index index(columns, count, scan, pool::worker_count());
     // Parts of the tree placed side by side (front lists are placed by the leader), at most
@@ -122,6 +125,7 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
         parts = index.parts();
     }
     search_by_part = search_by_part && Index::kTree;
+    const std::size_t batch = batch_size<Index>(search_by_part);
     std::vector<std::uint32_t> rank(count);
     std::vector<std::int32_t> highest_of_part(search_by_part ? parts * batch : 0);  // part-major, by place in batch
     std::vector<std::uint8_t> raised(count);  // a dominator among the batch's earlier points
@@ -300,7 +304,7 @@ std::vector<std::uint32_t> ranks_by(const PointColumns& columns, std::size_t cou
     // Below kTreeFrom the tree holds few wide fronts (or is forced), where searching by parts
     // wins; from there on it holds any input, many fronts too.
     if (count >= kParallelFrom && batches_pay<Index>(count, columns.dims) && pool::worker_count() > 1)
-        return ranks_in_batches<S, Index>(columns, count, scan, kBatch<Index>, count < kTreeFrom);
+        return ranks_in_batches<S, Index>(columns, count, scan, count < kTreeFrom);
     return ranks_in_order<S, Index>(columns, count, scan);
 }
 
