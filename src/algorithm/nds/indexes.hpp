@@ -42,7 +42,7 @@ public:
 
     // Every rank is at most the number of fronts: the point's dominators were placed before.
     // `coords`: the point's coordinates by column.
-    void place(std::size_t, std::size_t rank, const S* coords) {
+    [[gnu::always_inline]] void place(std::size_t, std::size_t rank, const S* coords) {
         if (rank == fronts_.size()) fronts_.emplace_back();
         fronts_[rank].add(lanes_, coords, dims_);
     }

@@ -13,12 +13,17 @@
 
 namespace rc::algorithm::nds {
 
-// Does any of the first `members` members of the blocks lie <= the point in every column?
-// `point[j]` holds the point's coordinate in column columns[j], the columns going from its
-// smallest coordinate to its largest (the order in which members fail soonest).
+// Does any member of the blocks lie <= the point in every column? `point[j]` holds the point's
+// coordinate in column columns[j], the columns going from its smallest coordinate to its
+// largest (the order in which members fail soonest).
 template <class S>
-using DominatorScan = bool (*)(const S* blocks, std::size_t members, const S* point, const std::uint32_t* columns,
+using DominatorScan = bool (*)(const S* blocks, std::size_t block_count, const S* point, const std::uint32_t* columns,
                                std::size_t dims);
+
+// The same question for the first `members` members of the blocks only.
+template <class S>
+using PrefixScan = bool (*)(const S* blocks, std::size_t members, const S* point, const std::uint32_t* columns,
+                            std::size_t dims);
 
 // A k-d tree over the points of a search (indexes.hpp), as the tree kernel reads it. Nodes are
 // numbered as a binary heap (children 2k + 1 and 2k + 2). Node k's box is boxes[k * 2 * width
@@ -57,9 +62,11 @@ inline constexpr std::size_t kTreeMaxDims = 64;
 struct Kernels {
     std::size_t lanes_16;
     DominatorScan<std::int16_t> scan_16;
+    PrefixScan<std::int16_t> prefix_16;
     TreeSearch<std::int16_t> tree_16;
     std::size_t lanes_32;
     DominatorScan<std::int32_t> scan_32;
+    PrefixScan<std::int32_t> prefix_32;
     TreeSearch<std::int32_t> tree_32;
 };
 

@@ -37,6 +37,7 @@ template <class S>
 struct Scan {
     std::size_t lanes;
     DominatorScan<S> holds_dominator;
+    PrefixScan<S> first_hold_dominator;
     TreeSearch<S> tree_rank_below;
 };
 
@@ -46,13 +47,13 @@ template <class S>
 class Front {
 public:
     bool has_dominator(const Scan<S>& scan, const S* point, const std::uint32_t* columns, std::size_t dims) const {
-        return scan.holds_dominator(values_.data(), size_, point, columns, dims);
+        return scan.holds_dominator(values_.data(), values_.size() / (dims * scan.lanes), point, columns, dims);
     }
 
     // Whether one of the first `k` members lies <= the point in every column.
     bool has_dominator_before(const Scan<S>& scan, std::size_t k, const S* point, const std::uint32_t* columns,
                               std::size_t dims) const {
-        return scan.holds_dominator(values_.data(), k, point, columns, dims);
+        return scan.first_hold_dominator(values_.data(), k, point, columns, dims);
     }
 
     [[gnu::always_inline]] void add(std::size_t lanes, const S* coords, std::size_t dims) {

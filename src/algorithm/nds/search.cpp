@@ -349,8 +349,10 @@ std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
     const Kernels& kernels = scan_kernels();
     // 16-bit coordinates double the lanes; the padding value must stay above every one.
     if (columns.largest < UINT16_MAX)
-        return ranks_with<std::int16_t>(columns, count, {kernels.lanes_16, kernels.scan_16, kernels.tree_16}, method);
-    return ranks_with<std::int32_t>(columns, count, {kernels.lanes_32, kernels.scan_32, kernels.tree_32}, method);
+        return ranks_with<std::int16_t>(columns, count,
+                                        {kernels.lanes_16, kernels.scan_16, kernels.prefix_16, kernels.tree_16}, method);
+    return ranks_with<std::int32_t>(columns, count,
+                                    {kernels.lanes_32, kernels.scan_32, kernels.prefix_32, kernels.tree_32}, method);
 }
 
 }  // namespace rc::algorithm::nds

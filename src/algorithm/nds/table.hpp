@@ -12,8 +12,9 @@ namespace rc::algorithm::nds {
 template <class Isa>
 Kernels make_table() {
     return {Isa::template Integers<std::int16_t>::lanes, blocks_hold_dominator<Isa, std::int16_t>,
-            tree_rank_below<Isa, std::int16_t>, Isa::template Integers<std::int32_t>::lanes,
-            blocks_hold_dominator<Isa, std::int32_t>, tree_rank_below<Isa, std::int32_t>};
+            first_members_hold_dominator<Isa, std::int16_t>, tree_rank_below<Isa, std::int16_t>,
+            Isa::template Integers<std::int32_t>::lanes, blocks_hold_dominator<Isa, std::int32_t>,
+            first_members_hold_dominator<Isa, std::int32_t>, tree_rank_below<Isa, std::int32_t>};
 }
 
 }  // namespace rc::algorithm::nds
