@@ -182,14 +182,15 @@ WORKER_COUNT_SCRIPT = """
     import _rust_core
     rng = np.random.default_rng(3)
     out = []
-    for n, m, nan_fraction in [(3000, 3, 0.05), (3000, 5, 0.0), (60000, 5, 0.0), (1000, 2, 0.3)]:
+    for n, m, nan_fraction in [(3000, 3, 0.05), (3000, 5, 0.0), (61000, 5, 0.0), (1000, 2, 0.3)]:
         f = rng.integers(0, 50, (n, m)).astype(np.float64)
         f[rng.random(f.shape) < nan_fraction] = np.nan
         out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
     # Large enough for batches on the pool (front lists from 8 objectives or 10,000 points, the
-    # tree from 4,096 points): few wide fronts, one front, a front per row; two shells, whose
-    # outer points are often dominated by inner ones in the same batch; the fewest points that
-    # batch.
+    # tree from 4,096 points, searched by parts below 60,000 distinct points and by points from
+    # there, as the 61,000 rows above are): few wide fronts, one front, a front per row; two
+    # shells, whose outer points are often dominated by inner ones in the same batch; the
+    # fewest points that batch.
     directions = np.abs(rng.normal(size=(30000, 8)))
     sphere = directions / np.linalg.norm(directions, axis=1, keepdims=True)
     chain = np.repeat(rng.permutation(10000).astype(np.float64)[:, None], 5, axis=1)

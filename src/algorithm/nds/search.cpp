@@ -284,10 +284,10 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
     return rank;
 }
 
-// Whether a second worker pays. Over the tree it does from kParallelFrom points, or costs
-// little: on spheres and rounded shells of 10,000 and 50,000 points two workers took 0.72-0.87
-// of one worker's wall time in 8 and 10 objectives, 0.91-1.01 in 5 and 0.98-1.05 in 4, and
-// 0.74-0.88 on uniform cubes of 100,000 points in 4 and 5. Over front lists the searches must
+// Whether a second worker pays. Over the tree it does from kParallelFrom points: on spheres
+// and rounded shells of 10,000 and 50,000 points two workers took 0.65-0.77 of one worker's
+// wall time in 8 and 10 objectives, 0.77-0.87 in 5 and 0.84-0.93 in 4, and 0.72-0.82 on
+// uniform cubes of 100,000 points in 4 and 5. Over front lists the searches must
 // outweigh the batch steps, which they do from 8 objectives or 10,000 points (at 5,000 x 4 two
 // workers took 1.1-1.25 times as long). The columns leave out the first objective, by which the
 // points are ordered.
