@@ -44,8 +44,10 @@ template <class Lanes, class S, class Scan>
     return scan([&](std::size_t j) { return Lanes::broadcast(point[j]); });
 }
 
+// Aligned to a cache line: where the linker happened to place it moved small front-list sorts
+// by up to 10 % between builds with identical code (Intel, 2026-12-10).
 template <class Isa, class S>
-bool blocks_hold_dominator(const S* blocks, std::size_t block_count, const S* point, const std::uint32_t* columns,
+[[gnu::aligned(64)]] bool blocks_hold_dominator(const S* blocks, std::size_t block_count, const S* point, const std::uint32_t* columns,
                            std::size_t dims) {
     using Lanes = typename Isa::template Integers<S>;
     constexpr std::size_t lanes = Lanes::lanes;
@@ -63,14 +65,14 @@ bool first_members_hold_dominator(const S* blocks, std::size_t members, const S*
                                   std::size_t dims) {
     using Lanes = typename Isa::template Integers<S>;
     constexpr std::size_t lanes = Lanes::lanes;
+    const std::size_t whole = members / lanes, rest = members % lanes;
+    if (blocks_hold_dominator<Isa>(blocks, whole, point, columns, dims)) return true;
+    if (rest == 0) return false;
+    // Only the first `rest` lanes of the last block are asked about.
+    const std::uint64_t asked = (std::uint64_t{1} << rest) - 1;
+    const S* last = blocks + whole * dims * lanes;
     return with_point_lanes<Lanes>(point, dims, [&](auto point_lanes) {
-        const std::size_t whole = members / lanes, rest = members % lanes;
-        for (std::size_t b = 0; b < whole; ++b, blocks += dims * lanes)
-            if (!Lanes::all(members_above<Lanes>(blocks, point_lanes, columns, dims))) return true;
-        if (rest == 0) return false;
-        // Only the first `rest` lanes of the last block are asked about.
-        const std::uint64_t asked = (std::uint64_t{1} << rest) - 1;
-        return (~Lanes::bits(members_above<Lanes>(blocks, point_lanes, columns, dims)) & asked) != 0;
+        return (~Lanes::bits(members_above<Lanes>(last, point_lanes, columns, dims)) & asked) != 0;
     });
 }
 
