@@ -88,7 +88,7 @@ public:
         // The shape depends on the count alone, so every array is sized before the build. New
         // nodes hold no placed point: their boxes are empty (lowest above highest), padding
         // columns the smallest value in both bounds.
-        const std::size_t leaf_lanes = leaf_blocks_ * lanes_;
+        const std::size_t leaf_lanes = leaf_points();
         top_.assign(last_node(0, count) + std::size_t{1}, -1);
         leaf_of_node_.assign(top_.size(), kInner);
         boxes_.assign(top_.size() * 2 * width_, std::numeric_limits<S>::min());
@@ -110,7 +110,8 @@ public:
         pool::parallel_for(subtrees.size(), [&](std::size_t begin, std::size_t end) {
             for (std::size_t t = begin; t < end; ++t) {
                 const Subtree& sub = subtrees[t];
-                build(sub.node, points.data() + sub.begin, keys.data() + sub.begin, sub.count, sub.range, sub.first_leaf);
+                build(sub.node, points.data() + sub.begin, keys.data() + sub.begin, sub.count, sub.range,
+                      sub.first_leaf);
             }
         });
     }
@@ -177,7 +178,7 @@ public:
     void place(std::size_t p, std::size_t rank, const S* coords, std::uint32_t stop = 0) {
         const auto r = static_cast<std::int32_t>(rank);
         std::uint32_t node = node_of_point_[p];
-        leaf_ranks_[std::size_t{leaf_of_node_[node]} * leaf_blocks_ * lanes_ + lane_of_point_[p]] = r;
+        leaf_ranks_[std::size_t{leaf_of_node_[node]} * leaf_points() + lane_of_point_[p]] = r;
         for (;;) {
             bool changed = r > top_[node];
             top_[node] = std::max(top_[node], r);
@@ -205,16 +206,19 @@ private:
         return search_(view, coords, query.ordered(), query.columns());
     }
 
+    // Points (lanes) a leaf holds; a node with more splits.
+    std::size_t leaf_points() const noexcept { return leaf_blocks_ * lanes_; }
+
     // Each column's lowest and highest value, or bounds on them.
     using Range = std::array<std::uint32_t, 2 * kTreeMaxDims>;
 
     // The nodes and leaves a subtree of n points takes: a node splits when it holds more than
     // a leaf's points, into n / 2 and the rest.
     std::size_t leaves_of(std::size_t n) const noexcept {
-        return n <= leaf_blocks_ * lanes_ ? 1 : leaves_of(n / 2) + leaves_of(n - n / 2);
+        return n <= leaf_points() ? 1 : leaves_of(n / 2) + leaves_of(n - n / 2);
     }
     std::uint32_t last_node(std::uint32_t node, std::size_t n) const noexcept {
-        if (n <= leaf_blocks_ * lanes_) return node;
+        if (n <= leaf_points()) return node;
         return std::max(last_node(2 * node + 1, n / 2), last_node(2 * node + 2, n - n / 2));
     }
 
@@ -241,7 +245,7 @@ private:
     // leaves numbered in order from the lower half's. Returns the number of leaves.
     std::size_t build(std::uint32_t node, std::uint32_t* points, std::uint64_t* keys, std::size_t n,
                       const Range& range, std::size_t first_leaf) {
-        if (n <= leaf_blocks_ * lanes_) {
+        if (n <= leaf_points()) {
             build_leaf(node, points, n, first_leaf);
             return 1;
         }
@@ -263,7 +267,7 @@ private:
     // Splits as build does down to `depth` levels below `node` and lists the subtrees there.
     void split_down(std::uint32_t node, std::size_t begin, std::uint32_t* points, std::uint64_t* keys, std::size_t n,
                     const Range& range, std::size_t first_leaf, unsigned depth, std::vector<Subtree>& out) {
-        if (depth == 0 || n <= leaf_blocks_ * lanes_) {
+        if (depth == 0 || n <= leaf_points()) {
             out.push_back({node, begin, n, range, first_leaf});
             return;
         }

@@ -174,8 +174,8 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
                     own.query.load_point(columns, p);
                     highest_of_part[piece * batch + (p - first)] = index.highest_in_part(own.query, piece);
                     if (p >= checked && p < checked_end)
-                        raised[p] = members.has_dominator_before(scan, p - first, own.query.ordered(), own.query.columns(),
-                                                                 dims);
+                        raised[p] = members.has_dominator_before(scan, p - first, own.query.ordered(),
+                                                                 own.query.columns(), dims);
                 }
                 return;
             }

@@ -47,8 +47,8 @@ template <class Lanes, class S, class Scan>
 // Aligned to a cache line: where the linker happened to place it moved small front-list sorts
 // by up to 10 % between builds with identical code (Intel, 2026-12-10).
 template <class Isa, class S>
-[[gnu::aligned(64)]] bool blocks_hold_dominator(const S* blocks, std::size_t block_count, const S* point, const std::uint32_t* columns,
-                           std::size_t dims) {
+[[gnu::aligned(64)]] bool blocks_hold_dominator(const S* blocks, std::size_t block_count, const S* point,
+                                                const std::uint32_t* columns, std::size_t dims) {
     using Lanes = typename Isa::template Integers<S>;
     constexpr std::size_t lanes = Lanes::lanes;
     return with_point_lanes<Lanes>(point, dims, [&](auto point_lanes) {
@@ -66,7 +66,7 @@ bool first_members_hold_dominator(const S* blocks, std::size_t members, const S*
     using Lanes = typename Isa::template Integers<S>;
     constexpr std::size_t lanes = Lanes::lanes;
     const std::size_t whole = members / lanes, rest = members % lanes;
-    if (blocks_hold_dominator<Isa>(blocks, whole, point, columns, dims)) return true;
+    if (whole > 0 && blocks_hold_dominator<Isa>(blocks, whole, point, columns, dims)) return true;
     if (rest == 0) return false;
     // Only the first `rest` lanes of the last block are asked about.
     const std::uint64_t asked = (std::uint64_t{1} << rest) - 1;
@@ -76,9 +76,9 @@ bool first_members_hold_dominator(const S* blocks, std::size_t members, const S*
     });
 }
 
-// Descends from the subtree's root into the nodes that can hold a placed point <= the point with a rank
-// above the best found so far, the child with the higher rank first; a node whose placed
-// points all lie <= the point gives its rank without a descent.
+// Descends from the subtree's root into the nodes that can hold a placed point <= the point
+// with a rank above the best found so far, the child with the higher rank first; a node whose
+// placed points all lie <= the point gives its rank without a descent.
 template <class Isa, class S>
 std::int32_t tree_rank_below(const RankTreeView<S>& tree, const S* coords, const S* ordered,
                              const std::uint32_t* columns) {
