@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -14,14 +15,19 @@ std::uint64_t checked_binomial(std::uint64_t n, std::uint64_t k) {
     if (k > n) return 0;
     k = std::min(k, n - k);
     // After step i the value is C(n - k + i, i), which only grows with i, so the first step
-    // whose value leaves 64 bits proves the result does not fit either. Each product fits 128
-    // bits and the division is exact.
-    unsigned __int128 value = 1;
+    // whose value leaves 64 bits proves the result does not fit either. i divides
+    // value * (n - k + i); with g = gcd(value, i), i / g divides n - k + i, so each step is two
+    // exact divisions and one checked product. Kept to 64 bits: a 128-bit division links the
+    // compiler's runtime, and zig's brings its own memcpy, memmove and memset, which then stand
+    // in for the C library's throughout the module.
+    std::uint64_t value = 1;
     for (std::uint64_t i = 1; i <= k; ++i) {
-        value = value * (n - k + i) / i;
-        if (value > UINT64_MAX) fail("capacity overflow");
+        const std::uint64_t g = std::gcd(value, i);
+        if (__builtin_mul_overflow(value / g, (n - k + i) / (i / g), &value)) {
+            fail("capacity overflow");
+        }
     }
-    return static_cast<std::uint64_t>(value);
+    return value;
 }
 
 namespace {
