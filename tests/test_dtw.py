@@ -61,6 +61,20 @@ class TestAgainstReference:
         assert_same_float(_rust_core.dtw(x, y, radius), expected_distance)
         assert _rust_core.dtw_with_path_py(x, y, radius)[1] == expected_path
 
+    # Steps far apart and one step of y moved a little: the warping path is the diagonal and the
+    # distance the square root of that one cell's cost, so a cost summed in another order than
+    # feature by feature shows in the bits (which a sum over a whole path mostly hides).
+    @pytest.mark.parametrize("d", [2, 3, 5, 8])
+    def test_one_moved_step_shows_its_cost(self, d):
+        rng = np.random.default_rng(d)
+        for _ in range(40):
+            x = rng.normal(size=(12, d)) * 1e3
+            y = x.copy()
+            y[rng.integers(12)] += rng.normal(size=d) * 2.0 ** rng.integers(-8, 4, size=d)
+            expected = reference_dtw(x.tolist(), y.tolist(), None)
+            assert_same_float(_rust_core.dtw(x, y, None), expected)
+            assert_same_float(_rust_core.dtw_with_path_py(x, y, None)[0], expected)
+
     @settings(max_examples=60, deadline=None)
     @given(st.integers(1, 6), st.integers(1, 6), st.integers(1, 4), RADII, st.data())
     def test_narrower_y_fails_like_the_cost_matrix(self, n, m, d, radius, data):
@@ -73,9 +87,10 @@ class TestAgainstReference:
 
     @pytest.mark.parametrize("n, m", [(40, 40), (17, 61), (61, 17), (2, 50), (50, 1)])
     @pytest.mark.parametrize("radius", [None, 0, 1, 3, 7])
-    def test_longer_series_in_the_band(self, n, m, radius):
+    @pytest.mark.parametrize("d", [2, 5])
+    def test_longer_series_in_the_band(self, n, m, radius, d):
         rng = np.random.default_rng(n * 1000 + m)
-        x, y = rng.normal(size=(n, 2)), rng.normal(size=(m, 3))
+        x, y = rng.normal(size=(n, d)), rng.normal(size=(m, d + 1))
         expected_distance, expected_path = reference_path(x.tolist(), y.tolist(), radius)
         distance, path = _rust_core.dtw_with_path_py(x, y, radius)
         assert_same_float(distance, expected_distance)

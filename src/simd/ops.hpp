@@ -36,6 +36,7 @@ concept VectorOps = requires(typename O::V v, typename O::M m, typename O::I i, 
     { O::gather(in) } -> std::same_as<typename O::V>;  // in[0..lanes), one load per lane
     { O::iota(x) } -> std::same_as<typename O::V>;     // x, x + 1, ...
     { O::shift_in(v, v) } -> std::same_as<typename O::V>;  // {carry[last], v[0], ..., v[lanes - 2]}
+    { O::first_lane(v) } -> std::same_as<double>;
     { O::last_lane(v) } -> std::same_as<double>;
     O::load_transposed(rows, four);  // four[u] lane k = rows[k][u]
     { O::byte_offsets(s, s) } -> std::same_as<typename O::Offsets>;  // first + k * step for lane k

@@ -69,6 +69,7 @@ struct Avx2 {
         constexpr int rotate = _MM_SHUFFLE(2, 1, 0, 3);
         return _mm256_blend_pd(_mm256_permute4x64_pd(v, rotate), _mm256_permute4x64_pd(carry, rotate), 0b0001);
     }
+    static double first_lane(V v) { return _mm256_cvtsd_f64(v); }
     static double last_lane(V v) {
         const __m128d high = _mm256_extractf128_pd(v, 1);
         return _mm_cvtsd_f64(_mm_unpackhi_pd(high, high));

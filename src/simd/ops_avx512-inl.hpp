@@ -70,6 +70,7 @@ struct Avx512 {
     static V shift_in(V v, V carry) {
         return _mm512_permutex2var_pd(v, _mm512_set_epi64(6, 5, 4, 3, 2, 1, 0, 15), carry);
     }
+    static double first_lane(V v) { return _mm512_cvtsd_f64(v); }
     static double last_lane(V v) {
         const __m128d high = _mm512_extractf64x2_pd(v, 3);
         return _mm_cvtsd_f64(_mm_unpackhi_pd(high, high));

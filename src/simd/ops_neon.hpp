@@ -31,6 +31,7 @@ struct Neon {
     static V iota(double base) { return vsetq_lane_f64(base + 1.0, vdupq_n_f64(base), 1); }
     // {carry[1], v[0]}
     static V shift_in(V v, V carry) { return vextq_f64(carry, v, 1); }
+    static double first_lane(V v) { return vgetq_lane_f64(v, 0); }
     static double last_lane(V v) { return vgetq_lane_f64(v, 1); }
     // Four consecutive doubles of each of the two rows, transposed: out[u] lane k = rows[k][u].
     static void load_transposed(const double* const* rows, V (&out)[4]) {

@@ -33,6 +33,7 @@ struct Scalar {
     static V iota(double base) { return base; }
     // The one lane comes from the carry.
     static V shift_in(V, V carry) { return carry; }
+    static double first_lane(V v) { return v; }
     static double last_lane(V v) { return v; }
     static void load_transposed(const double* const* rows, V (&out)[4]) {
         for (int u = 0; u < 4; ++u) out[u] = loadu(rows[0] + u);

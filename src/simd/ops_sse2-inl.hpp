@@ -69,6 +69,7 @@ struct Sse2 {
     static V iota(double base) { return _mm_set_pd(base + 1.0, base); }
     // {carry[1], v[0]}
     static V shift_in(V v, V carry) { return _mm_shuffle_pd(carry, v, 0b01); }
+    static double first_lane(V v) { return _mm_cvtsd_f64(v); }
     static double last_lane(V v) { return _mm_cvtsd_f64(_mm_unpackhi_pd(v, v)); }
     // p[0..lanes) with one load per lane: a vector load spanning values just stored one at a time
     // could not be forwarded from those stores.

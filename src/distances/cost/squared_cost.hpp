@@ -27,4 +27,37 @@ template <class Ops, std::size_t Vectors, class X, class Y>
         }
 }
 
+// The same costs for Cells cells of one pair each whose steps' features lie side by side (x[c] and
+// y[c]: the first features of cell c's steps), Features::lanes (one or two) features to a vector:
+// a vector's squares are formed together and then added one at a time, in feature order. The
+// cells are independent chains, interleaved so their additions overlap.
+template <class Features, std::size_t Cells>
+[[gnu::always_inline]] inline void squared_costs_side_by_side(std::size_t d, const double* const* x, const double* const* y,
+                                                              double (&cost)[Cells]) {
+    constexpr std::size_t P = Features::lanes;
+    static_assert(P == 1 || P == 2, "a vector's squares are read from its first and last lane");
+    const auto square_of = [&](std::size_t c, std::size_t k) {
+        const auto diff = Features::sub(Features::loadu(x[c] + k), Features::loadu(y[c] + k));
+        return Features::mul(diff, diff);
+    };
+    if (d < P) {
+        for (std::size_t c = 0; c < Cells; ++c) cost[c] = d == 0 ? 0.0 : (x[c][0] - y[c][0]) * (x[c][0] - y[c][0]);
+        return;
+    }
+    for (std::size_t c = 0; c < Cells; ++c) {
+        const auto square = square_of(c, 0);
+        cost[c] = Features::first_lane(square);
+        if constexpr (P == 2) cost[c] += Features::last_lane(square);
+    }
+    std::size_t k = P;
+    for (; k + P <= d; k += P)
+        for (std::size_t c = 0; c < Cells; ++c) {
+            const auto square = square_of(c, k);
+            cost[c] += Features::first_lane(square);
+            if constexpr (P == 2) cost[c] += Features::last_lane(square);
+        }
+    for (; k < d; ++k)
+        for (std::size_t c = 0; c < Cells; ++c) cost[c] += (x[c][k] - y[c][k]) * (x[c][k] - y[c][k]);
+}
+
 }  // namespace rc::distances::cost

@@ -83,8 +83,8 @@ double forward_pass(const PathProblem& p) {
     for (std::size_t t = 0; t < n;) {
         const bool strip = t + R <= n && strip_pays<R>(p.pair.spans + t);
         const std::size_t count = strip ? R : 1;
-        const Span written = strip ? run_strip<Scalar, 1, R, D, NanFree, true>(p.pair, t, rows[0], rows + 1)
-                                   : run_strip<Scalar, 1, 1, D, NanFree, true>(p.pair, t, rows[0], rows + 1);
+        const Span written = strip ? run_strip<Scalar, 1, R, D, NanFree, true, FeaturePairs<Isa>>(p.pair, t, rows[0], rows + 1)
+                                   : run_strip<Scalar, 1, 1, D, NanFree, true, FeaturePairs<Isa>>(p.pair, t, rows[0], rows + 1);
         for (std::size_t r = 1; r <= count; ++r) {
             clear_outside<Scalar, 1>(rows[r], held[r], written);
             held[r] = written;

@@ -15,6 +15,11 @@ namespace rc::distances::dtw {
 // inlined into one function; a lambda called out of line would take them through memory.
 #define DTW_STRIP_INLINE __attribute__((always_inline))
 
+// The instruction set's ops of two lanes, else one: a single pair's features, side by side in
+// the packed steps, are squared two at a time where the instruction set has a vector of two.
+template <class Isa>
+using FeaturePairs = typename Isa::template Dividing<2>;
+
 // Squared distances of step xt of x (x0: its first feature, broadcast) to one step of every
 // lane's y (yu: its features, lanes interleaved).
 template <class Ops, std::size_t Vectors, std::size_t D>
@@ -45,7 +50,11 @@ template <class Ops, std::size_t Vectors, std::size_t D>
 // caller sets the columns outside it. The spans must move monotonically (see strip_pays). The
 // state lives in locals, not in an object, so that the stores to the rows cannot be taken to
 // alias it.
-template <class Ops, std::size_t Vectors, std::size_t R, std::size_t D, bool NanFree, bool KeepAll>
+//
+// Features: for one pair (Ops of one lane), the ops whose lanes (one or two) take a cell's
+// features side by side in the steps of the band's inner columns.
+template <class Ops, std::size_t Vectors, std::size_t R, std::size_t D, bool NanFree, bool KeepAll,
+          class Features = Ops>
 [[gnu::always_inline]] inline Span run_strip(const LaneProblem& p, std::size_t t0, const double* above, double* const* below) {
     using V = typename Ops::V;
     constexpr std::size_t W = Ops::lanes, L = W * Vectors;
@@ -64,9 +73,7 @@ template <class Ops, std::size_t Vectors, std::size_t R, std::size_t D, bool Nan
         x0[r] = Ops::broadcast(dim > 0 ? xr[r][0] : 0.0);
         for (std::size_t v = 0; v < Vectors; ++v) diag[r][v] = out[r][v] = inf;
     }
-    const auto cell = [&]<std::size_t r>(std::integral_constant<std::size_t, r>, std::size_t column) DTW_STRIP_INLINE {
-        V cost[Vectors];
-        step_costs<Ops, Vectors, D>(x0[r], xr[r], y + (column - 1) * dim * L, dim, cost);
+    const auto add_cost = [&]<std::size_t r>(std::integral_constant<std::size_t, r>, std::size_t column, const V* cost) DTW_STRIP_INLINE {
         for (std::size_t v = 0; v < Vectors; ++v) {
             V up;
             if constexpr (r == 0)
@@ -79,6 +86,11 @@ template <class Ops, std::size_t Vectors, std::size_t R, std::size_t D, bool Nan
             out[r][v] = Ops::add(cost[v], best);
             if constexpr (KeepAll || r == R - 1) Ops::storeu(kept[r] + column * L + v * W, out[r][v]);
         }
+    };
+    const auto cell = [&]<std::size_t r>(std::integral_constant<std::size_t, r> row, std::size_t column) DTW_STRIP_INLINE {
+        V cost[Vectors];
+        step_costs<Ops, Vectors, D>(x0[r], xr[r], y + (column - 1) * dim * L, dim, cost);
+        add_cost(row, column, cost);
     };
     const auto outside_span = [&]<std::size_t r>(std::integral_constant<std::size_t, r>, std::size_t column) DTW_STRIP_INLINE {
         for (std::size_t v = 0; v < Vectors; ++v) {
@@ -96,6 +108,16 @@ template <class Ops, std::size_t Vectors, std::size_t R, std::size_t D, bool Nan
         [&]<std::size_t... k>(std::index_sequence<k...>) DTW_STRIP_INLINE {
             (step(std::integral_constant<std::size_t, R - 1 - k>{}), ...);
         }(std::make_index_sequence<R>{});
+    };
+    // One pair of several features: a step's R costs are computed together, before its cells.
+    const auto cells_of_one_pair = [&](std::size_t J) DTW_STRIP_INLINE {
+        if constexpr (W == 1) {
+            const double* ys[R];
+            for (std::size_t r = 0; r < R; ++r) ys[r] = y + (J - r - 1) * dim;
+            double cost[R];
+            cost::squared_costs_side_by_side<Features, R>(dim, xr, ys, cost);
+            rows_last_to_first([&](auto r) DTW_STRIP_INLINE { add_cost(r, J - r, cost + r); });
+        }
     };
     const std::size_t first = spans[0].first, last = spans[R - 1].last;
     const auto checked_step = [&](std::size_t J) DTW_STRIP_INLINE {
@@ -120,7 +142,12 @@ template <class Ops, std::size_t Vectors, std::size_t R, std::size_t D, bool Nan
     std::size_t J = first;
     if (fast_first <= fast_last) {
         for (; J < fast_first; ++J) checked_step(J);
-        for (; J <= fast_last; ++J) rows_last_to_first([&](auto r) DTW_STRIP_INLINE { cell(r, J - r); });
+        for (; J <= fast_last; ++J) {
+            if constexpr (W == 1 && D != 1)
+                cells_of_one_pair(J);
+            else
+                rows_last_to_first([&](auto r) DTW_STRIP_INLINE { cell(r, J - r); });
+        }
     }
     for (; J < end; ++J) checked_step(J);
     return Span{first, last};
@@ -159,7 +186,7 @@ void clear_outside(double* row, Span held, Span kept) {
 
 // A[n][m] of every lane, keeping one row of A (p.row): before each strip it holds the row above
 // the strip, +inf outside the columns `live`. Rows: how many rows of x run together.
-template <class Ops, std::size_t Vectors, std::size_t Rows, std::size_t D, bool NanFree>
+template <class Ops, std::size_t Vectors, std::size_t Rows, std::size_t D, bool NanFree, class Features>
 void accumulate(const LaneProblem& p) {
     constexpr std::size_t W = Ops::lanes, L = W * Vectors;
     double* const row = p.row;
@@ -172,10 +199,10 @@ void accumulate(const LaneProblem& p) {
     for (std::size_t t = 0; t < p.n;) {
         Span written;
         if (Rows > 1 && t + Rows <= p.n && strip_pays<Rows>(p.spans + t)) {
-            written = run_strip<Ops, Vectors, Rows, D, NanFree, false>(p, t, row, keep_last);
+            written = run_strip<Ops, Vectors, Rows, D, NanFree, false, Features>(p, t, row, keep_last);
             t += Rows;
         } else {
-            written = run_strip<Ops, Vectors, 1, D, NanFree, false>(p, t, row, keep_one);
+            written = run_strip<Ops, Vectors, 1, D, NanFree, false, Features>(p, t, row, keep_one);
             t += 1;
         }
         clear_outside<Ops, Vectors>(row, live, written);
@@ -186,14 +213,14 @@ void accumulate(const LaneProblem& p) {
 
 // The recurrence's variants: one feature read without a loop, and the plain minimum without
 // NaN operands.
-template <class Ops, std::size_t Vectors, std::size_t Rows>
+template <class Ops, std::size_t Vectors, std::size_t Rows, class Features = Ops>
 void accumulate_any(const LaneProblem& p) {
     if (p.d == 1) {
-        if (p.finite) return accumulate<Ops, Vectors, Rows, 1, true>(p);
-        return accumulate<Ops, Vectors, Rows, 1, false>(p);
+        if (p.finite) return accumulate<Ops, Vectors, Rows, 1, true, Features>(p);
+        return accumulate<Ops, Vectors, Rows, 1, false, Features>(p);
     }
-    if (p.finite) return accumulate<Ops, Vectors, Rows, 0, true>(p);
-    return accumulate<Ops, Vectors, Rows, 0, false>(p);
+    if (p.finite) return accumulate<Ops, Vectors, Rows, 0, true, Features>(p);
+    return accumulate<Ops, Vectors, Rows, 0, false, Features>(p);
 }
 
 #undef DTW_STRIP_INLINE

@@ -30,7 +30,7 @@ constexpr LaneKernel lane_kernel() {
 template <class Isa>
 Kernels make_table() {
     using Ops = typename Isa::Wide;
-    return {accumulate_any<typename Isa::Scalar, 1, kStripRows>, forward_pass_any<Isa>,
+    return {accumulate_any<typename Isa::Scalar, 1, kStripRows, FeaturePairs<Isa>>, forward_pass_any<Isa>,
             kLaneStripRows<Ops> == 0 ? 0 : Ops::lanes, lane_kernel<Isa, 1>(), lane_kernel<Isa, 2>()};
 }
 
