@@ -1,7 +1,9 @@
 """Checks built wheels against the platform their tags promise: the platform tag is
 manylinux_<glibc>_<arch>, the module inside is an ELF file of that architecture named for the
 wheel's interpreter, `auditwheel show` finds the wheel consistent with that policy or an older
-one, and the module needs no GLIBC_ symbol version above <glibc>. Prints one line per wheel.
+one, the module needs no GLIBC_ symbol version above <glibc>, and it takes memcpy, memmove and
+memset from the C library (a toolchain's runtime linked in would bring its own copies, which would
+then serve every copy the module makes). Prints one line per wheel.
 
     python tools/check_wheels.py --glibc 2.28 dist/*.whl
 """
@@ -16,7 +18,9 @@ from pathlib import Path
 
 from elftools.elf.elffile import ELFFile
 from elftools.elf.gnuversions import GNUVerNeedSection
+from elftools.elf.sections import SymbolTableSection
 
+C_LIBRARY_COPIES = ("memcpy", "memmove", "memset")
 ELF_MACHINES = {"x86_64": "EM_X86_64", "aarch64": "EM_AARCH64"}
 WHEEL_NAME = re.compile(r"^(?P<dist>[^-]+)-(?P<version>[^-]+)-(?P<python>cp3\d+)-(?P<abi>cp3\d+t?)-(?P<platform>[^-]+)\.whl$")
 
@@ -36,6 +40,15 @@ def glibc_versions_needed(module: Path) -> list[tuple[int, ...]]:
                     needed += [aux.name for aux in auxiliaries if aux.name.startswith("GLIBC_")]
         return [version_tuple(name.removeprefix("GLIBC_")) for name in needed
                 if re.fullmatch(r"GLIBC_\d+(\.\d+)*", name)]
+
+
+def imported_functions(module: Path) -> set[str]:
+    """The names of the undefined symbols of the module's dynamic symbol table."""
+    with open(module, "rb") as f:
+        table = ELFFile(f).get_section_by_name(".dynsym")
+        if not isinstance(table, SymbolTableSection):
+            return set()
+        return {symbol.name for symbol in table.iter_symbols() if symbol["st_shndx"] == "SHN_UNDEF"}
 
 
 def elf_machine(module: Path) -> str:
@@ -70,11 +83,14 @@ def check(wheel: Path, glibc: tuple[int, int]) -> list[str]:
         module = Path(archive.extract(modules[0], scratch))
         machine = elf_machine(module)
         versions = glibc_versions_needed(module)
+        missing = [name for name in C_LIBRARY_COPIES if name not in imported_functions(module)]
     if machine != ELF_MACHINES[arch]:
         problems.append(f"{wheel.name}: module is {machine}, not {arch}")
     highest = max(versions, default=(0,))
     if highest > glibc:
         problems.append(f"{wheel.name}: module needs GLIBC_{'.'.join(map(str, highest))}")
+    if missing:
+        problems.append(f"{wheel.name}: module does not take {', '.join(missing)} from the C library")
     major, minor, policy_arch = auditwheel_policy(wheel)
     if policy_arch != arch or (major, minor) > glibc:
         problems.append(f"{wheel.name}: auditwheel finds it consistent with manylinux_{major}_{minor}_{policy_arch}")
