@@ -64,7 +64,7 @@ class TestAgainstReference:
     # Steps far apart and one step of y moved a little: the warping path is the diagonal and the
     # distance the square root of that one cell's cost, so a cost summed in another order than
     # feature by feature shows in the bits (which a sum over a whole path mostly hides).
-    @pytest.mark.parametrize("d", [2, 3, 5, 8])
+    @pytest.mark.parametrize("d", [2, 3, 4, 5, 8])
     def test_one_moved_step_shows_its_cost(self, d):
         rng = np.random.default_rng(d)
         for _ in range(40):

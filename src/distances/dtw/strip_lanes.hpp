@@ -211,16 +211,25 @@ void accumulate(const LaneProblem& p) {
     for (std::size_t lane = 0; lane < L; ++lane) p.out[lane] = row[p.m * L + lane];
 }
 
-// The recurrence's variants: one feature read without a loop, and the plain minimum without
-// NaN operands.
+// The plain minimum where no operand can be NaN.
+template <class Ops, std::size_t Vectors, std::size_t Rows, std::size_t D, class Features>
+void accumulate_nan_free_or_not(const LaneProblem& p) {
+    if (p.finite) return accumulate<Ops, Vectors, Rows, D, true, Features>(p);
+    return accumulate<Ops, Vectors, Rows, D, false, Features>(p);
+}
+
+// The recurrence's variants: a feature count known at compile time where it is small (one; and
+// for one pair, whose costs take most of a cell, up to four: a loop over the features at run time
+// costs clang's code a third more there), and the plain minimum without NaN operands.
 template <class Ops, std::size_t Vectors, std::size_t Rows, class Features = Ops>
 void accumulate_any(const LaneProblem& p) {
-    if (p.d == 1) {
-        if (p.finite) return accumulate<Ops, Vectors, Rows, 1, true, Features>(p);
-        return accumulate<Ops, Vectors, Rows, 1, false, Features>(p);
+    if (p.d == 1) return accumulate_nan_free_or_not<Ops, Vectors, Rows, 1, Features>(p);
+    if constexpr (Ops::lanes == 1) {
+        if (p.d == 2) return accumulate_nan_free_or_not<Ops, Vectors, Rows, 2, Features>(p);
+        if (p.d == 3) return accumulate_nan_free_or_not<Ops, Vectors, Rows, 3, Features>(p);
+        if (p.d == 4) return accumulate_nan_free_or_not<Ops, Vectors, Rows, 4, Features>(p);
     }
-    if (p.finite) return accumulate<Ops, Vectors, Rows, 0, true, Features>(p);
-    return accumulate<Ops, Vectors, Rows, 0, false, Features>(p);
+    return accumulate_nan_free_or_not<Ops, Vectors, Rows, 0, Features>(p);
 }
 
 #undef DTW_STRIP_INLINE
