@@ -2,7 +2,9 @@
 // the band, so a row runs its pairs several at a time, one per SIMD lane, on the lane kernels
 // of the process's target (dtw/kernels.hpp); entry by entry the operations are those of dtw_pair.
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "distances/cost/cost.hpp"
@@ -23,16 +25,22 @@ using dtw::Span;
 // -0.0), so each unordered pair is computed once (see RowColumns).
 
 // Interleaves one series into lane `lane` of `lanes`: element (u, k) at (u * d + k) * lanes + lane.
-bool pack_lane(const Series& s, std::size_t d, std::size_t lane, std::size_t lanes, double* out) noexcept {
-    bool finite = true;
-    for (std::size_t u = 0; u < s.extent(0); ++u) {
-        for (std::size_t k = 0; k < d; ++k) {
-            const double v = s(u, k);
-            finite &= std::isfinite(v);
-            out[(u * d + k) * lanes + lane] = v;
-        }
+void pack_lane(const Series& s, std::size_t d, std::size_t lane, std::size_t lanes, double* out) noexcept {
+    const std::ptrdiff_t step_stride = s.byte_stride(0), feature_stride = s.byte_stride(1);
+    const std::byte* step = s.data();
+    double* to = out + lane;
+    for (std::size_t u = 0; u < s.extent(0); ++u, step += step_stride) {
+        const std::byte* feature = step;
+        for (std::size_t k = 0; k < d; ++k, feature += feature_stride, to += lanes) *to = load_at<double>(feature);
     }
-    return finite;
+}
+
+// Whether count doubles are all finite, in one pass the compiler can vectorize: x - x is +0.0
+// (all bits clear) for a finite x and NaN otherwise.
+bool all_finite(const double* values, std::size_t count) noexcept {
+    std::uint64_t bits = 0;
+    for (std::size_t i = 0; i < count; ++i) bits |= std::bit_cast<std::uint64_t>(values[i] - values[i]);
+    return bits == 0;
 }
 
 struct Problem {
@@ -88,9 +96,9 @@ void fill_row_in_lanes(const Problem& p, const RowColumns& columns, const RowScr
         }
         const bool two = remaining > width + 1;
         const std::size_t lanes = two ? 2 * width : width, used = std::min(remaining, lanes);
-        bool finite = x_finite;
         for (std::size_t lane = 0; lane < lanes; ++lane)
-            finite &= pack_lane(p.y[columns[k + std::min(lane, used - 1)]], p.d, lane, lanes, s.ys);
+            pack_lane(p.y[columns[k + std::min(lane, used - 1)]], p.d, lane, lanes, s.ys);
+        const bool finite = x_finite && all_finite(s.ys, p.m * p.d * lanes);
         const LaneProblem problem{s.xs, s.ys, p.spans, p.n, p.m, p.d, finite, s.row, s.results};
         (two ? kernels.two_vectors : kernels.one_vector)(problem);
         for (std::size_t lane = 0; lane < used; ++lane) out[columns[k + lane]] = std::sqrt(s.results[lane]);
