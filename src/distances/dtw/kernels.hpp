@@ -26,6 +26,11 @@ struct LaneProblem {
     double* out;          // receives A[n][m] of every lane
 };
 
+struct PathProblem;
+
+// Records the moves of row i of x from A's rows i (`above`) and i + 1 (`here`).
+using MoveRecorder = void (*)(const PathProblem&, std::size_t i, const double* above, const double* here);
+
 // The forward pass of the warping path over one packed pair: the moves the backtracking takes,
 // recorded for the cells next to the band. Row i of x (A's row i + 1) records the columns
 // window[i] at moves[offset[i]...].
@@ -35,6 +40,7 @@ struct PathProblem {
     const Span* window;
     const std::size_t* offset;
     std::uint8_t* moves;
+    MoveRecorder record_moves;
 };
 
 // Rows of x per strip of the scalar recurrence.
@@ -47,6 +53,7 @@ using LaneKernel = void (*)(const LaneProblem&);
 struct Kernels {
     LaneKernel one_pair;           // the scalar recurrence
     double (*path)(const PathProblem&);  // returns A[n][m]
+    MoveRecorder record_moves;     // the path's moves, cells side by side in the widest vectors
     std::size_t vector_lanes;      // pairs per vector; 0: pairs run one at a time
     LaneKernel one_vector;         // vector_lanes pairs
     LaneKernel two_vectors;        // 2 * vector_lanes pairs, two independent chains interleaved

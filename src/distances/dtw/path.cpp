@@ -93,8 +93,9 @@ std::pair<double, WarpingPath> dtw_with_path(const Series& x, const Series& y, B
     // The row above a strip and the strip's rows.
     auto rows = Buffer<double>::filled(checked_mul(kStripRows + 1, checked_add(m, 1)), std::numeric_limits<double>::infinity());
     const LaneProblem pair{xs.data(), ys.data(), spans.data(), n, m, d, nan_free, nullptr, nullptr};
-    const double last = dtw::kernels().path(
-        {pair, rows.data(), table.window.data(), table.offset.data(), table.moves.data()});
+    const Kernels& kernels = dtw::kernels();
+    const double last = kernels.path(
+        {pair, rows.data(), table.window.data(), table.offset.data(), table.moves.data(), kernels.record_moves});
     WarpingPath path = backtrack(table, n, m);
     return {std::sqrt(last), std::move(path)};
 }

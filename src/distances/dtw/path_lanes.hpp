@@ -89,7 +89,7 @@ double forward_pass(const PathProblem& p) {
             clear_outside<Scalar, 1>(rows[r], held[r], written);
             held[r] = written;
         }
-        for (std::size_t r = 0; r < count; ++r) record_moves<typename Isa::Wide>(p, t + r, rows[r], rows[r + 1]);
+        for (std::size_t r = 0; r < count; ++r) p.record_moves(p, t + r, rows[r], rows[r + 1]);
         double* const above = rows[count];
         rows[count] = rows[0], rows[0] = above;
         const Span above_held = held[count];

@@ -31,6 +31,7 @@ template <class Isa>
 Kernels make_table() {
     using Ops = typename Isa::Wide;
     return {accumulate_any<typename Isa::Scalar, 1, kStripRows, FeaturePairs<Isa>>, forward_pass_any<Isa>,
+            record_moves<typename Isa::Wide>,
             kLaneStripRows<Ops> == 0 ? 0 : Ops::lanes, lane_kernel<Isa, 1>(), lane_kernel<Isa, 2>()};
 }
 
