@@ -30,7 +30,8 @@
 
 namespace rc::distances::global_alignment {
 
-template <class Ops, std::size_t L, libm::ExpVariant Exp, bool Multiply, bool Scaled>
+// ColumnOps: for one pair (L = 1), the ops whose lanes form the local kernels of a row's columns.
+template <class Ops, std::size_t L, libm::ExpVariant Exp, bool Multiply, bool Scaled, class ColumnOps>
 struct RowLanes {
     using V = typename Ops::V;
     using C = Cell<Ops>;
@@ -54,6 +55,11 @@ struct RowLanes {
 
     // The local kernels of row i, columns first .. first + count - 1, into kernels[(j - first) * L ...].
     static void chunk_kernels(const RowGroup& p, std::size_t i, std::size_t first, std::size_t count, double* kernels) {
+        if constexpr (L == 1 && ColumnOps::lanes > 1) {
+            const std::size_t formed = column_kernels(p, i, first, count, kernels);
+            first += formed, count -= formed, kernels += formed;
+            if (count == 0) return;
+        }
         const V divisor = Ops::broadcast(Multiply ? p.exact_reciprocal : p.divisor);
         const double* x = p.x + i * L;
         V values[kChunk * Vectors];
@@ -70,6 +76,34 @@ struct RowLanes {
         else
             libm::ExactExp<Ops, Exp == libm::ExpVariant::fused>::compute_many(values, count * Vectors);
         for (std::size_t k = 0; k < count * Vectors; ++k) Ops::storeu(kernels + k * W, C::local_kernel(values[k]));
+    }
+
+    // One pair's kernels of row i, ColumnOps::lanes columns to a vector (a row's kernels do not
+    // depend on each other; each lane forms its column's as the one-lane code does), for the
+    // whole vectors of columns from `first`. Returns how many columns it formed. With one lane the
+    // features are laid out step after step, so a vector loads the steps of its columns at once.
+    static std::size_t column_kernels(const RowGroup& p, std::size_t i, std::size_t first, std::size_t count,
+                                      double* kernels) {
+        using CV = typename ColumnOps::V;
+        using CC = Cell<ColumnOps>;
+        constexpr std::size_t CW = ColumnOps::lanes;
+        const std::size_t vectors = count / CW;
+        const CV divisor = ColumnOps::broadcast(Multiply ? p.exact_reciprocal : p.divisor);
+        CV values[kChunk / CW];
+        for (std::size_t c = 0; c < vectors; ++c) {
+            const double* y = p.y + first + c * CW - 1;  // step j - 1 of y for column j
+            CV cost[1];
+            cost::squared_costs<ColumnOps, 1>(
+                p.d, [&](std::size_t f, std::size_t) { return ColumnOps::broadcast(p.x[f * p.n + i]); },
+                [&](std::size_t f, std::size_t) { return ColumnOps::loadu(y + f * p.m); }, cost);
+            values[c] = CC::template argument<Multiply>(cost[0], divisor);
+        }
+        if constexpr (Exp == libm::ExpVariant::library)
+            for (std::size_t c = 0; c < vectors; ++c) values[c] = CC::template exponential<Exp>(values[c], *p.libm);
+        else
+            libm::ExactExp<ColumnOps, Exp == libm::ExpVariant::fused>::compute_many(values, vectors);
+        for (std::size_t c = 0; c < vectors; ++c) ColumnOps::storeu(kernels + c * CW, CC::local_kernel(values[c]));
+        return vectors * CW;
     }
 
     // Row i of both sweeps, each row written over the row above it as its cells are formed (a
@@ -192,28 +226,28 @@ struct RowLanes {
     }
 };
 
-template <class Ops, std::size_t L, libm::ExpVariant Exp, bool Multiply>
+template <class Ops, std::size_t L, class ColumnOps, libm::ExpVariant Exp, bool Multiply>
 void rows_with(const RowGroup& p) {
     if (p.mantissas != nullptr)
-        RowLanes<Ops, L, Exp, Multiply, true>::run(p);
+        RowLanes<Ops, L, Exp, Multiply, true, ColumnOps>::run(p);
     else
-        RowLanes<Ops, L, Exp, Multiply, false>::run(p);
+        RowLanes<Ops, L, Exp, Multiply, false, ColumnOps>::run(p);
 }
 
-template <class Ops, std::size_t L, libm::ExpVariant Exp>
+template <class Ops, std::size_t L, class ColumnOps, libm::ExpVariant Exp>
 void rows_with(const RowGroup& p) {
     if (p.exact_reciprocal != 0.0)
-        rows_with<Ops, L, Exp, true>(p);
+        rows_with<Ops, L, ColumnOps, Exp, true>(p);
     else
-        rows_with<Ops, L, Exp, false>(p);
+        rows_with<Ops, L, ColumnOps, Exp, false>(p);
 }
 
-template <class Ops, std::size_t L>
+template <class Ops, std::size_t L, class ColumnOps = Ops>
 void rows(const RowGroup& p) {
     switch (p.exp) {
-        case libm::ExpVariant::fused: return rows_with<Ops, L, libm::ExpVariant::fused>(p);
-        case libm::ExpVariant::plain: return rows_with<Ops, L, libm::ExpVariant::plain>(p);
-        case libm::ExpVariant::library: return rows_with<Ops, L, libm::ExpVariant::library>(p);
+        case libm::ExpVariant::fused: return rows_with<Ops, L, ColumnOps, libm::ExpVariant::fused>(p);
+        case libm::ExpVariant::plain: return rows_with<Ops, L, ColumnOps, libm::ExpVariant::plain>(p);
+        case libm::ExpVariant::library: return rows_with<Ops, L, ColumnOps, libm::ExpVariant::library>(p);
     }
 }
 

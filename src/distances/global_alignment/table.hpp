@@ -1,6 +1,7 @@
 // The GAK kernels of one target: strips of 8 rows in its vectors that divide 8, strips of 4 and 1
 // in one lane each; row groups of two of its widest vectors of pairs (the two sweeps of each
-// pair and the two vectors give four independent chains), and of one pair in one lane.
+// pair and the two vectors give four independent chains), and of one pair in one lane, whose
+// local kernels its widest vectors form, a row's columns side by side.
 #pragma once
 
 #include "distances/global_alignment/kernels.hpp"
@@ -20,7 +21,7 @@ Kernels make_table() {
             {strip<Eight, 8, true>, strip<Scalar, 4, true>, strip<Scalar, 1, true>},
             group,
             rows<Wide, group>,
-            rows<Scalar, 1>};
+            rows<Scalar, 1, Wide>};
 }
 
 }  // namespace rc::distances::global_alignment
