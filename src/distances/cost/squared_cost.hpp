@@ -1,6 +1,7 @@
 // The cost of a cell, the squared Euclidean distance between a step of x and a step of y, written
-// once over the ops for every kernel that forms costs: per lane, from 0.0, the squared
-// differences x - y added feature by feature in increasing order.
+// over the ops for every kernel that forms costs: from 0.0, the squared differences x - y added
+// feature by feature in increasing order. Cells lie in the lanes of a vector (squared_costs) or,
+// for one pair, a cell's features side by side (squared_costs_side_by_side); the sum is the same.
 #pragma once
 
 #include <cstddef>
@@ -40,8 +41,12 @@ template <class Features, std::size_t Cells>
         const auto diff = Features::sub(Features::loadu(x[c] + k), Features::loadu(y[c] + k));
         return Features::mul(diff, diff);
     };
+    const auto scalar_square_of = [&](std::size_t c, std::size_t k) {
+        const double diff = x[c][k] - y[c][k];
+        return diff * diff;
+    };
     if (d < P) {
-        for (std::size_t c = 0; c < Cells; ++c) cost[c] = d == 0 ? 0.0 : (x[c][0] - y[c][0]) * (x[c][0] - y[c][0]);
+        for (std::size_t c = 0; c < Cells; ++c) cost[c] = d == 0 ? 0.0 : scalar_square_of(c, 0);
         return;
     }
     for (std::size_t c = 0; c < Cells; ++c) {
@@ -57,7 +62,7 @@ template <class Features, std::size_t Cells>
             if constexpr (P == 2) cost[c] += Features::last_lane(square);
         }
     for (; k < d; ++k)
-        for (std::size_t c = 0; c < Cells; ++c) cost[c] += (x[c][k] - y[c][k]) * (x[c][k] - y[c][k]);
+        for (std::size_t c = 0; c < Cells; ++c) cost[c] += scalar_square_of(c, k);
 }
 
 }  // namespace rc::distances::cost
