@@ -10,7 +10,7 @@
 # (tools/aarch64-python.sh). Each wheel gets the platform tag manylinux_2_28_<arch> and is
 # checked (tools/check_wheels.py): auditwheel show must find it consistent with manylinux_2_28 or
 # an older policy (so it needs no library outside the policy's), and its module must need no
-# GLIBC_ symbol version above 2.28.
+# GLIBC_ symbol version above 2.28 and take memcpy, memmove and memset from the C library.
 # The build trees stay in build/wheel-<tag>[-aarch64] (unstripped modules for the tests); logs
 # are in build/wheels/logs.
 set -euo pipefail
@@ -85,5 +85,5 @@ for tag in $aarch64_tags; do
         -C cmake.define.RUST_CORE_SOABI=cpython-313-aarch64-linux-gnu
 done
 
-echo "== checks (auditwheel show, GLIBC_ versions the module needs)"
+echo "== checks (auditwheel show, GLIBC_ versions the module needs, the C library's memcpy/memmove/memset)"
 PATH="$PWD/$tools/bin:$PATH" "$tools/bin/python" tools/check_wheels.py --glibc "$glibc" "$out"/*.whl

@@ -344,8 +344,11 @@ std::vector<std::uint32_t> ranks_with(const PointColumns& columns, std::size_t c
 
 }  // namespace
 
-std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
-                                              std::size_t count, Method method) {
+// Aligned to a cache line, as the front-list kernel is: the speed of sorts of a few hundred
+// points in 8-15 objectives, where the front lists' loops inlined here take most of the call,
+// moved by 7-12 % with where unrelated code left this function's start.
+[[gnu::aligned(64)]] std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
+                                                                   std::size_t count, Method method) {
     const Kernels& kernels = scan_kernels();
     // 16-bit coordinates double the lanes; the padding value must stay above every one.
     if (columns.largest < UINT16_MAX)
