@@ -39,14 +39,26 @@ enum class Target : unsigned char {
 struct TargetInfo {
     Target id;
     std::string_view name;
-    bool compiled;  // built for the architecture of this build
+    bool compiled;          // built for the architecture of this build
+    bool default_encoding;  // built without instruction-set flags
 };
 
 inline constexpr std::array kTargets = {
-#define RC_SIMD_TARGET(name, architecture, ...) TargetInfo{Target::name, #name, RC_SIMD_ON_##architecture},
+#define RC_SIMD_TARGET(name, architecture, flags, ...) \
+    TargetInfo{Target::name, #name, RC_SIMD_ON_##architecture, std::string_view(flags).empty()},
 #include "simd/targets.def"
 #undef RC_SIMD_TARGET
 };
+
+// The last target of the list built here in the compiler's default encoding (baseline on
+// x86-64, NEON on aarch64). Kernels that are one dependency chain run from its table: built for
+// wider instructions, compilers vectorise the work beside such a chain and put lane moves on it.
+inline constexpr Target kDefaultEncodingTarget = [] {
+    Target last = Target::baseline;
+    for (const TargetInfo& target : kTargets)
+        if (target.compiled && target.default_encoding) last = target.id;
+    return last;
+}();
 
 constexpr std::string_view name_of(Target target) noexcept { return kTargets[static_cast<std::size_t>(target)].name; }
 

@@ -51,8 +51,8 @@ inline constexpr std::uint8_t kDiagonal = 0, kUp = 1, kLeft = 2;
 using LaneKernel = void (*)(const LaneProblem&);
 
 struct Kernels {
-    LaneKernel one_pair;           // the scalar recurrence
-    double (*path)(const PathProblem&);  // returns A[n][m]
+    LaneKernel one_pair;           // the scalar recurrence (in the default encoding's table)
+    double (*path)(const PathProblem&);  // returns A[n][m] (in the default encoding's table)
     MoveRecorder record_moves;     // the path's moves, cells side by side in the widest vectors
     std::size_t vector_lanes;      // pairs per vector; 0: pairs run one at a time
     LaneKernel one_vector;         // vector_lanes pairs

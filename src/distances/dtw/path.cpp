@@ -1,5 +1,5 @@
 // The DTW distance with its warping path. Instead of the whole accumulated-cost matrix, the
-// forward pass (dtw/path-inl.hpp) keeps a few rows of it at a time and records the move the
+// forward pass (dtw/path_lanes.hpp) keeps a few rows of it at a time and records the move the
 // backtracking will take from each cell next to the band, one byte per cell; here the moves are
 // planned and followed back. The backtracking may cross cells outside the band (when the band
 // does not connect the corners), and there every predecessor is +inf.

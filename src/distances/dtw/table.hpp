@@ -6,6 +6,7 @@
 #include "distances/dtw/kernels.hpp"
 #include "distances/dtw/path_lanes.hpp"
 #include "distances/dtw/strip_lanes.hpp"
+#include "simd/targets.hpp"
 
 namespace rc::distances::dtw {
 
@@ -27,12 +28,18 @@ constexpr LaneKernel lane_kernel() {
         return accumulate_any<Ops, Vectors, kLaneStripRows<Ops>>;
 }
 
+// The one-pair recurrence and the path's forward pass are one chain each: only the table of the
+// default encoding carries them (kernels.cpp takes them from there).
 template <class Isa>
 Kernels make_table() {
     using Ops = typename Isa::Wide;
-    return {accumulate_any<typename Isa::Scalar, 1, kStripRows, FeaturePairs<Isa>>, forward_pass_any<Isa>,
-            record_moves<typename Isa::Wide>,
-            kLaneStripRows<Ops> == 0 ? 0 : Ops::lanes, lane_kernel<Isa, 1>(), lane_kernel<Isa, 2>()};
+    Kernels table{nullptr, nullptr, record_moves<typename Isa::Wide>,
+                  kLaneStripRows<Ops> == 0 ? 0 : Ops::lanes, lane_kernel<Isa, 1>(), lane_kernel<Isa, 2>()};
+    if constexpr (Isa::id == simd::kDefaultEncodingTarget) {
+        table.one_pair = accumulate_any<typename Isa::Scalar, 1, kStripRows, FeaturePairs<Isa>>;
+        table.path = forward_pass_any<Isa>;
+    }
+    return table;
 }
 
 }  // namespace rc::distances::dtw

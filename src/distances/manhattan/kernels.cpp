@@ -8,11 +8,12 @@ namespace rc::distances::manhattan {
 
 const Kernels& kernels() noexcept {
     static const Kernels table = [] {
-        Kernels chosen = simd::for_chosen_target([]<class Isa> { return make_table<Isa>(); });
+        const auto make = []<class Isa> { return make_table<Isa>(); };
+        Kernels chosen = simd::for_chosen_target(make);
         // One pair is one chain of additions. Built for AVX-512, GCC vectorizes its differences
         // and feeds the chain one extracted lane at a time: 0.97 ns an element on x86-64, against
-        // 0.54 for the baseline's code.
-        chosen.one_pair = make_table<simd::baseline::Isa>().one_pair;
+        // 0.54 for the default encoding's code.
+        chosen.one_pair = simd::for_target(simd::kDefaultEncodingTarget, make).one_pair;
         return chosen;
     }();
     return table;

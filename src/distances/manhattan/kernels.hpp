@@ -19,7 +19,7 @@ struct Block {
 };
 
 struct Kernels {
-    // The distance of x and the block's first series.
+    // The distance of x and the block's first series (in the default encoding's table).
     double (*one_pair)(const Block& block);
     // Fills out[j] = one_pair of x and y[j] bit for bit for j below the returned count (a
     // multiple of the vector width, at most `pairs`); null where pairs run one at a time.

@@ -3,6 +3,7 @@
 
 #include "distances/manhattan/kernels.hpp"
 #include "distances/manhattan/sum_lanes.hpp"
+#include "simd/targets.hpp"
 
 namespace rc::distances::manhattan {
 
@@ -24,9 +25,13 @@ constexpr auto lanes_kernel() -> std::size_t (*)(const Block&, std::size_t, doub
         return sum_lanes_wide_then_narrow<Wide, 1, false, Narrow, 2>;
 }
 
+// One pair is one chain of additions: only the table of the default encoding carries it
+// (kernels.cpp takes it from there).
 template <class Isa>
 Kernels make_table() {
-    return {one_pair<Isa>, lanes_kernel<Isa>()};
+    Kernels table{nullptr, lanes_kernel<Isa>()};
+    if constexpr (Isa::id == simd::kDefaultEncodingTarget) table.one_pair = one_pair<Isa>;
+    return table;
 }
 
 }  // namespace rc::distances::manhattan
