@@ -60,50 +60,62 @@ struct RowLanes {
             first += formed, count -= formed, kernels += formed;
             if (count == 0) return;
         }
-        const V divisor = Ops::broadcast(Multiply ? p.exact_reciprocal : p.divisor);
         const double* x = p.x + i * L;
-        V values[kChunk * Vectors];
+        const V divisor = divisor_of<Ops>(p);
+        V arguments[kChunk * Vectors];
         for (std::size_t c = 0; c < count; ++c) {
             const double* y = p.y + (first + c - 1) * L;
             V cost[Vectors];
             cost::squared_costs<Ops, Vectors>(
                 p.d, [&](std::size_t f, std::size_t v) { return Ops::loadu(x + f * p.n * L + v * W); },
                 [&](std::size_t f, std::size_t v) { return Ops::loadu(y + f * p.m * L + v * W); }, cost);
-            for (std::size_t v = 0; v < Vectors; ++v) values[c * Vectors + v] = C::template argument<Multiply>(cost[v], divisor);
+            for (std::size_t v = 0; v < Vectors; ++v)
+                arguments[c * Vectors + v] = Cell<Ops>::template argument<Multiply>(cost[v], divisor);
         }
-        if constexpr (Exp == libm::ExpVariant::library)
-            for (std::size_t k = 0; k < count * Vectors; ++k) values[k] = C::template exponential<Exp>(values[k], *p.libm);
-        else
-            libm::ExactExp<Ops, Exp == libm::ExpVariant::fused>::compute_many(values, count * Vectors);
-        for (std::size_t k = 0; k < count * Vectors; ++k) Ops::storeu(kernels + k * W, C::local_kernel(values[k]));
+        kernels_of_arguments<Ops>(p, arguments, count * Vectors, kernels);
     }
 
     // One pair's kernels of row i, ColumnOps::lanes columns to a vector (a row's kernels do not
-    // depend on each other; each lane forms its column's as the one-lane code does), for the
-    // whole vectors of columns from `first`. Returns how many columns it formed. With one lane the
-    // features are laid out step after step, so a vector loads the steps of its columns at once.
+    // depend on each other), for the whole vectors of columns from `first`. Returns how many
+    // columns it formed. With one lane the features are laid out step after step, so a vector
+    // loads the steps of its columns at once.
     static std::size_t column_kernels(const RowGroup& p, std::size_t i, std::size_t first, std::size_t count,
                                       double* kernels) {
         using CV = typename ColumnOps::V;
-        using CC = Cell<ColumnOps>;
         constexpr std::size_t CW = ColumnOps::lanes;
         const std::size_t vectors = count / CW;
-        const CV divisor = ColumnOps::broadcast(Multiply ? p.exact_reciprocal : p.divisor);
-        CV values[kChunk / CW];
+        const CV divisor = divisor_of<ColumnOps>(p);
+        CV arguments[kChunk / CW];
         for (std::size_t c = 0; c < vectors; ++c) {
             const double* y = p.y + first + c * CW - 1;  // step j - 1 of y for column j
             CV cost[1];
             cost::squared_costs<ColumnOps, 1>(
                 p.d, [&](std::size_t f, std::size_t) { return ColumnOps::broadcast(p.x[f * p.n + i]); },
                 [&](std::size_t f, std::size_t) { return ColumnOps::loadu(y + f * p.m); }, cost);
-            values[c] = CC::template argument<Multiply>(cost[0], divisor);
+            arguments[c] = Cell<ColumnOps>::template argument<Multiply>(cost[0], divisor);
         }
+        kernels_of_arguments<ColumnOps>(p, arguments, vectors, kernels);
+        return vectors * CW;
+    }
+
+    // What Cell::argument divides (or multiplies) a cost by.
+    template <class O>
+    static typename O::V divisor_of(const RowGroup& p) {
+        return O::broadcast(Multiply ? p.exact_reciprocal : p.divisor);
+    }
+
+    // The local kernels of a chunk's `vectors` vectors of exp arguments of O (at most 64, for
+    // ExactExp::compute_many), formed in place and stored at kernels[c * O::lanes ...], every lane
+    // as the one-lane code forms it.
+    template <class O>
+    [[gnu::always_inline]] static void kernels_of_arguments(const RowGroup& p, typename O::V* values,
+                                                            std::size_t vectors, double* kernels) {
+        using CC = Cell<O>;
         if constexpr (Exp == libm::ExpVariant::library)
             for (std::size_t c = 0; c < vectors; ++c) values[c] = CC::template exponential<Exp>(values[c], *p.libm);
         else
-            libm::ExactExp<ColumnOps, Exp == libm::ExpVariant::fused>::compute_many(values, vectors);
-        for (std::size_t c = 0; c < vectors; ++c) ColumnOps::storeu(kernels + c * CW, CC::local_kernel(values[c]));
-        return vectors * CW;
+            libm::ExactExp<O, Exp == libm::ExpVariant::fused>::compute_many(values, vectors);
+        for (std::size_t c = 0; c < vectors; ++c) O::storeu(kernels + c * O::lanes, CC::local_kernel(values[c]));
     }
 
     // Row i of both sweeps, each row written over the row above it as its cells are formed (a

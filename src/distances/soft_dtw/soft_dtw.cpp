@@ -3,7 +3,7 @@
 // Both entry points keep many independent cells side by side for the processor to overlap their
 // calls: soft_dtw_pair sweeps strips of rows, each row one column behind the row above it, and
 // cdist_soft_dtw sweeps groups of pairs of a matrix row in lock-step. The cells themselves are
-// the kernel table's (soft_dtw/cells-inl.hpp); only a few rows of each accumulated matrix are kept.
+// the kernel table's (soft_dtw/cells_lanes.hpp); only a few rows of each accumulated matrix are kept.
 #include "distances/soft_dtw/soft_dtw.hpp"
 
 #include <algorithm>
