@@ -223,22 +223,67 @@ private:
     }
 
     // Splits points[0 .. n) at the median of the column in which they spread most by `range`
-    // (exact at the root, then narrowed by the splits above): the lower half first. Returns the
-    // halves' ranges. `keys` is scratch, room for n.
+    // (exact at the root, then narrowed by the splits above): the lower half first, the n / 2
+    // smallest by (coordinate, point). Returns the halves' ranges. `keys` is scratch, room for n.
     std::pair<Range, Range> split(std::uint32_t* points, std::uint64_t* keys, std::size_t n, const Range& range) const {
         std::size_t widest = 0;
         for (std::size_t j = 1; j < dims_; ++j)
             if (range[2 * j + 1] - range[2 * j] > range[2 * widest + 1] - range[2 * widest]) widest = j;
-        // The median by a selection over (coordinate, point) pairs packed in one integer: the
-        // coordinates are read once per level instead of at every comparison.
-        const std::size_t half = n / 2;
-        for (std::size_t i = 0; i < n; ++i) keys[i] = std::uint64_t{columns_.at(widest, points[i])} << 32 | points[i];
-        std::nth_element(keys, keys + half, keys + n);
-        for (std::size_t i = 0; i < n; ++i) points[i] = static_cast<std::uint32_t>(keys[i]);
+        // (coordinate, point) pairs packed in one integer: the coordinates are read once per level
+        // instead of at every comparison.
+        std::uint64_t smallest = UINT64_MAX, largest = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            keys[i] = std::uint64_t{columns_.at(widest, points[i])} << 32 | points[i];
+            smallest = std::min(smallest, keys[i]);
+            largest = std::max(largest, keys[i]);
+        }
+        const auto low = static_cast<std::uint32_t>(smallest >> 32);
+        const auto spread = static_cast<std::uint32_t>(largest >> 32) - low;
+        const std::uint64_t median = spread < kCountingSpread * n ? median_by_counting(keys, n, low, spread)
+                                                                  : median_by_selection(keys, n);
+        // The halves in the keys' order within each (any order would do), without a branch: which
+        // half a key goes to is a coin toss.
+        std::size_t lower = 0, upper = n / 2;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t goes_low = keys[i] < median;
+            points[goes_low ? lower : upper] = static_cast<std::uint32_t>(keys[i]);
+            lower += goes_low;
+            upper += 1 - goes_low;
+        }
         std::pair<Range, Range> halves{range, range};
-        halves.first[2 * widest + 1] = columns_.at(widest, points[half]);
-        halves.second[2 * widest] = columns_.at(widest, points[half]);
+        halves.first[2 * widest + 1] = halves.second[2 * widest] = static_cast<std::uint32_t>(median >> 32);
         return halves;
+    }
+
+    // The columns hold dense ranks, so a node's coordinates in a column mostly lie in a range not
+    // much wider than its points, and counting them finds the median in two passes where a
+    // selection takes several; where they spread wider (spread >= kCountingSpread * n) the
+    // selection.
+    static constexpr std::size_t kCountingSpread = 16;
+
+    // The key of rank n / 2 among keys[0 .. n) (the upper half's smallest); reorders the keys.
+    static std::uint64_t median_by_selection(std::uint64_t* keys, std::size_t n) {
+        std::nth_element(keys, keys + n / 2, keys + n);
+        return keys[n / 2];
+    }
+
+    // The same from a count of the coordinates, from low to low + spread: the median's
+    // coordinate is the first whose count takes the keys below it past n / 2, and its point the
+    // one of that rank among the points with that coordinate.
+    static std::uint64_t median_by_counting(const std::uint64_t* keys, std::size_t n, std::uint32_t low,
+                                            std::uint32_t spread) {
+        std::vector<std::uint32_t> count(std::size_t{spread} + 1);
+        for (std::size_t i = 0; i < n; ++i) ++count[(keys[i] >> 32) - low];
+        std::size_t below = 0, c = 0;
+        while (below + count[c] <= n / 2) below += count[c++];
+        const std::uint64_t coordinate = std::uint64_t{low + static_cast<std::uint32_t>(c)} << 32;
+        std::vector<std::uint64_t> ties;
+        ties.reserve(count[c]);
+        for (std::size_t i = 0; i < n; ++i)
+            if ((keys[i] & ~std::uint64_t{UINT32_MAX}) == coordinate) ties.push_back(keys[i]);
+        const std::size_t rank = n / 2 - below;
+        std::nth_element(ties.begin(), ties.begin() + static_cast<std::ptrdiff_t>(rank), ties.end());
+        return ties[rank];
     }
 
     // Node `node` over points[0 .. n): a leaf (numbered `first_leaf`), or two halves, the
