@@ -110,3 +110,30 @@ private:
         out[3] = _mm256_permute2f128_pd(hi01, hi23, 0x31);
     }
 };
+
+// Integer lanes (ops_integer-inl.hpp) whose masks reduce to a bit per lane in one instruction
+// (vpmovw2m, vpmovd2m) instead of word by word through memory: the scans test a block of
+// members per call.
+template <class S, std::size_t Bytes>
+struct Avx512IntegerLanes : IntegerLanes<S, Bytes> {
+    static_assert(Bytes == 16 || Bytes == 32 || Bytes == 64);
+    using V = typename IntegerLanes<S, Bytes>::V;
+    static constexpr std::uint64_t kEveryLane = ~std::uint64_t{0} >> (64 - Bytes / sizeof(S));
+    static std::uint64_t bits(V mask) {
+        if constexpr (Bytes == 64) {
+            const __m512i v = std::bit_cast<__m512i>(mask);
+            if constexpr (sizeof(S) == 4) return _mm512_movepi32_mask(v);
+            else return _mm512_movepi16_mask(v);
+        } else if constexpr (Bytes == 32) {
+            const __m256i v = std::bit_cast<__m256i>(mask);
+            if constexpr (sizeof(S) == 4) return _mm256_movepi32_mask(v);
+            else return _mm256_movepi16_mask(v);
+        } else {
+            const __m128i v = std::bit_cast<__m128i>(mask);
+            if constexpr (sizeof(S) == 4) return _mm_movepi32_mask(v);
+            else return _mm_movepi16_mask(v);
+        }
+    }
+    static bool all(V mask) { return bits(mask) == kEveryLane; }
+    static bool any(V mask) { return bits(mask) != 0; }
+};

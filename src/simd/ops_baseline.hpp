@@ -14,7 +14,7 @@ namespace rc::simd::baseline {
 #include "simd/ops_integer-inl.hpp"
 #if defined(__SSE2__)
 #include "simd/ops_sse2-inl.hpp"
-struct Isa : InstructionSet<Target::baseline, Sse2, Sse2, Scalar, IntegerLanes> {};
+struct Isa : InstructionSet<Target::baseline, Sse2, Sse2, Scalar, Sse2IntegerLanes> {};
 #else
 struct Isa : InstructionSet<Target::baseline, Scalar, Scalar, Scalar, IntegerLanes> {};
 #endif

@@ -1,6 +1,7 @@
 // Lanes of signed 16- or 32-bit integers, Bytes to a vector, written with the compiler's generic
 // vectors, which every target's flags compile to its own instructions. Included by every
-// target's ops file inside the target's namespace (no include guard).
+// target's ops file inside the target's namespace (no include guard). A mask's reductions (all,
+// any, bits) go word by word here; a target with a movemask instruction derives its own.
 
 template <class S, std::size_t Bytes>
 struct IntegerLanes {

@@ -97,3 +97,20 @@ struct Sse2 {
         return _mm_loadh_pd(low, reinterpret_cast<const double*>(bytes + _mm_cvtsi128_si64(_mm_unpackhi_epi64(offsets, offsets))));
     }
 };
+
+// Integer lanes (ops_integer-inl.hpp) whose masks reduce by pmovmskb instead of word by word
+// through memory: the scans test a block of members per call.
+template <class S, std::size_t Bytes>
+struct Sse2IntegerLanes : IntegerLanes<S, Bytes> {
+    static_assert(Bytes == 16);
+    using V = typename IntegerLanes<S, Bytes>::V;
+    static bool all(V mask) { return _mm_movemask_epi8(std::bit_cast<__m128i>(mask)) == 0xffff; }
+    static bool any(V mask) { return _mm_movemask_epi8(std::bit_cast<__m128i>(mask)) != 0; }
+    static std::uint64_t bits(V mask) {
+        const __m128i v = std::bit_cast<__m128i>(mask);
+        if constexpr (sizeof(S) == 4)
+            return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(v)));
+        else
+            return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(v, v))) & 0xffu;
+    }
+};
