@@ -140,10 +140,10 @@ def differential_inputs():
         # A chain: every row dominates all later ones, one front per row (shuffled).
         chain = np.repeat(np.arange(300.0)[:, None], m, axis=1)
         cases.append((f"chain-m{m}", chain[rng.permutation(300)]))
-    # Around the size from which the front search may take the k-d tree after a sample (3,000
+    # Around the size from which the front search may take the k-d tree after a sample (8,000
     # distinct points): one wide front, a few shells, many narrow fronts.
     for m in (4, 6):
-        for n in (2999, 3000, 3001):
+        for n in (7999, 8000, 8001):
             directions = np.abs(rng.normal(size=(n, m)))
             sphere = directions / np.linalg.norm(directions, axis=1, keepdims=True)
             cases.append((f"sphere-m{m}-n{n}", sphere))

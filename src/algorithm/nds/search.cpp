@@ -58,16 +58,20 @@ constexpr std::size_t batch_size(bool search_by_part) {
     return Index::kTree && !search_by_part ? 128 : 256;
 }
 
-// Where the k-d tree takes over from the front lists (measured on uniform cubes, spheres and
-// rounded shells, 4 to 15 objectives): from kTreeFrom points always; from kTreeMaybeFrom when
-// a sample of kSampleSize points, evenly spread over the order, has at most kWideFronts / m
-// fronts (a few wide fronts, where scanning whole fronts costs most); never below. At 3,000
-// points both take about as long on one front in 8 to 15 objectives, and the tree 0.65 of the
-// lists' time in 4; at 10,000 points the tree takes 0.3-0.8 of their time on spheres and
-// shells, and the lists 0.6-0.9 of the tree's on uniform cubes, as on 30,000 x 5.
+// Where the k-d tree takes over from the front lists (measured with AVX-512 on uniform cubes,
+// spheres and rounded shells, 4 to 15 objectives): from kTreeFrom points always; from
+// kTreeMaybeFrom when a sample of kSampleSize points, evenly spread over the order, has at most
+// kWideFronts / m fronts (a few wide fronts, where scanning whole fronts costs most) and the
+// points number at least kPointsPerSampleFront per front of the sample; never below. Spheres
+// (one front) and shells (a sample of one to three fronts) of 5,000 points take 0.6-0.85 of
+// the tree's time over the lists, of 7,000 to 8,500 0.85-1.1 times, of 12,500 1.25-1.6 times;
+// shells in 4 objectives, whose sample shows four fronts, 0.75 at 10,000 points, 0.88 at
+// 12,500 and 1.15 times at 20,000; uniform cubes 0.3-0.9 up to 20,000 points in 4 to 10
+// objectives.
 constexpr std::size_t kTreeFrom = 60000;
-constexpr std::size_t kTreeMaybeFrom = 3000;
+constexpr std::size_t kTreeMaybeFrom = 8000;
 constexpr std::size_t kSampleSize = 1024;
+constexpr std::size_t kPointsPerSampleFront = 3300;
 constexpr std::size_t kWideFronts = 20;
 
 template <class S, class Index>
@@ -322,7 +326,7 @@ bool fronts_look_wide(const PointColumns& columns, std::size_t count, const Scan
             sample.values[j * kSampleSize + i] = columns.at(j, i * count / kSampleSize);
     const auto ranks = ranks_in_order<S, FrontLists<S>>(sample, kSampleSize, scan);
     const std::size_t fronts = *std::max_element(ranks.begin(), ranks.end()) + std::size_t{1};
-    return fronts * (columns.dims + 1) <= kWideFronts;
+    return fronts * (columns.dims + 1) <= kWideFronts && count >= fronts * kPointsPerSampleFront;
 }
 
 template <class S>
