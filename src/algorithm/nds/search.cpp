@@ -292,14 +292,15 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
 // and rounded shells of 10,000 and 50,000 points two workers took 0.65-0.77 of one worker's
 // wall time in 8 and 10 objectives, 0.77-0.87 in 5 and 0.84-0.93 in 4, and 0.72-0.82 on
 // uniform cubes of 100,000 points in 4 and 5. Over front lists the searches must
-// outweigh the batch steps, which they do from 8 objectives or 10,000 points (at 5,000 x 4 two
-// workers took 1.1-1.25 times as long). The columns leave out the first objective, by which the
-// points are ordered.
+// outweigh the batch steps, which takes more points the fewer the objectives: on uniform cubes
+// two workers took 1.27 times one worker's time at 5,000 x 8 and 0.79 at 10,000 x 8, 1.10 at
+// 10,000 x 5 and 0.81 at 30,000 x 5, 1.06 at 30,000 x 4 and 0.93 at 50,000 x 4. The columns
+// leave out the first objective, by which the points are ordered.
 template <class Index>
 bool batches_pay(std::size_t count, std::size_t dims) {
     const std::size_t objectives = dims + 1;
     if constexpr (Index::kTree) return true;
-    else return objectives >= 8 || count >= 10000;
+    else return count * (objectives - 3) >= 50000;
 }
 
 template <class S, class Index>
