@@ -99,31 +99,27 @@ struct Avx2 {
 };
 
 // Integer lanes (ops_integer-inl.hpp) whose masks reduce by vpmovmskb instead of word by word
-// through memory: the scans test a block of members per call.
+// through memory: the scans test a block of members per call. 16-byte masks reduce as SSE2's do
+// (ops_sse2-inl.hpp, included before this file).
 template <class S, std::size_t Bytes>
-struct Avx2IntegerLanes : IntegerLanes<S, Bytes> {
-    static_assert(Bytes == 16 || Bytes == 32);
+struct Avx2WideIntegerLanes : IntegerLanes<S, Bytes> {
+    static_assert(Bytes == 32);
     using V = typename IntegerLanes<S, Bytes>::V;
     // One bit per byte of the mask.
     static std::uint32_t byte_bits(V mask) {
-        if constexpr (Bytes == 32)
-            return static_cast<std::uint32_t>(_mm256_movemask_epi8(std::bit_cast<__m256i>(mask)));
-        else
-            return static_cast<std::uint32_t>(_mm_movemask_epi8(std::bit_cast<__m128i>(mask)));
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(std::bit_cast<__m256i>(mask)));
     }
-    static bool all(V mask) { return byte_bits(mask) == (Bytes == 32 ? 0xffffffffu : 0xffffu); }
+    static bool all(V mask) { return byte_bits(mask) == 0xffffffffu; }
     static bool any(V mask) { return byte_bits(mask) != 0; }
     static std::uint64_t bits(V mask) {
-        if constexpr (Bytes == 16) {
-            const __m128i v = std::bit_cast<__m128i>(mask);
-            if constexpr (sizeof(S) == 4) return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(v)));
-            else return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(v, v))) & 0xffu;
-        } else {
-            const __m256i v = std::bit_cast<__m256i>(mask);
-            if constexpr (sizeof(S) == 4) return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(v)));
-            // Packing within each half leaves lanes 0-7 in bytes 0-7 and lanes 8-15 in bytes 16-23.
-            const auto packed = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(v, v)));
-            return (packed & 0xffu) | (packed >> 8 & 0xff00u);
-        }
+        const __m256i v = std::bit_cast<__m256i>(mask);
+        if constexpr (sizeof(S) == 4) return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(v)));
+        // Packing within each half leaves lanes 0-7 in bytes 0-7 and lanes 8-15 in bytes 16-23.
+        const auto packed = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(v, v)));
+        return (packed & 0xffu) | (packed >> 8 & 0xff00u);
     }
 };
+
+template <class S, std::size_t Bytes>
+using Avx2IntegerLanes =
+    std::conditional_t<Bytes == 16, Sse2IntegerLanes<S, Bytes>, Avx2WideIntegerLanes<S, Bytes>>;

@@ -16,6 +16,7 @@ namespace rc::simd::avx512 {
 
 #include "simd/ops_scalar-inl.hpp"
 #include "simd/ops_integer-inl.hpp"
+#include "simd/ops_sse2-inl.hpp"
 #include "simd/ops_avx2-inl.hpp"
 #include "simd/ops_avx512-inl.hpp"
 struct Isa : InstructionSet<Target::avx512, Avx512, Avx2, Scalar, Avx512IntegerLanes> {};
