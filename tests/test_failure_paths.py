@@ -33,20 +33,31 @@ def no_tqdm_monitor():
     """The failing allocations hit every thread of the process. tqdm's monitor thread, started
     by the progress-bar tests earlier in the run, wakes every ten seconds; meeting the failures
     it spun holding the interpreter lock, and the sweep waiting for that lock never returned.
-    Stopped here, and kept from starting again while these tests run."""
-    tqdm_class = getattr(sys.modules.get("tqdm.std"), "tqdm", None)
-    if tqdm_class is None:
+    Stopped here, and kept from starting again while these tests run. A bar stores its monitor
+    on its own class, which for tqdm.auto's bars is a subclass of tqdm.std.tqdm: every class of
+    the family is looked at."""
+    std = sys.modules.get("tqdm.std")
+    if std is None:
         yield
         return
-    interval = tqdm_class.monitor_interval
-    tqdm_class.monitor_interval = 0
-    if tqdm_class.monitor is not None:
-        tqdm_class.monitor.exit()
-        tqdm_class.monitor = None
+    family, pending = [], [std.tqdm]
+    while pending:
+        cls = pending.pop()
+        family.append(cls)
+        pending.extend(cls.__subclasses__())
+    intervals = {cls: vars(cls)["monitor_interval"] for cls in family if "monitor_interval" in vars(cls)}
+    for cls in intervals:
+        cls.monitor_interval = 0
+    for cls in family:
+        monitor = vars(cls).get("monitor")
+        if monitor is not None:
+            monitor.exit()
+            cls.monitor = None
     try:
         yield
     finally:
-        tqdm_class.monitor_interval = interval
+        for cls, interval in intervals.items():
+            cls.monitor_interval = interval
 
 
 def fail_from(k):
