@@ -186,18 +186,21 @@ WORKER_COUNT_SCRIPT = """
         f = rng.integers(0, 50, (n, m)).astype(np.float64)
         f[rng.random(f.shape) < nan_fraction] = np.nan
         out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
-    # Large enough for batches on the pool (front lists from points x (objectives - 3) >= 50,000,
-    # the tree from 4,096 points, searched by parts below 60,000 distinct points and by points from
-    # there, as the 61,000 rows above are): few wide fronts, one front, a front per row; two
-    # shells, whose outer points are often dominated by inner ones in the same batch; the
-    # fewest points that batch.
+    # Large enough to share the search between workers (from 4,096 points): in batches (front
+    # lists from points x (objectives - 3) >= 50,000, the tree always), or, where a sample shows
+    # few fronts, in an earlier and a later half. Many fronts, one front, a front per row; two
+    # shells, whose outer points are often dominated by inner ones in the same batch or half;
+    # three close shells, where a later point is raised by a later dominator that an earlier one
+    # raised; the fewest points that share.
     directions = np.abs(rng.normal(size=(30000, 8)))
     sphere = directions / np.linalg.norm(directions, axis=1, keepdims=True)
     chain = np.repeat(rng.permutation(10000).astype(np.float64)[:, None], 8, axis=1)
     shells = np.abs(rng.normal(size=(12000, 4)))
     shells *= rng.choice([1.0, 1.02], (12000, 1)) / np.linalg.norm(shells, axis=1, keepdims=True)
+    close = sphere[:9000, :4] / np.linalg.norm(sphere[:9000, :4], axis=1, keepdims=True)
+    close = np.round(close * rng.choice([1.0, 1.02, 1.04], (9000, 1)), 3)
     for f in (rng.random((10000, 8)), rng.random((25000, 5)), sphere, np.round(sphere * rng.uniform(1, 1.2, (30000, 1)), 2),
-              chain, shells, sphere[:4096, :5], sphere[:4095, :5]):
+              chain, shells, close, sphere[:4096, :5], sphere[:4095, :5]):
         out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
     sys.stdout.buffer.write(pickle.dumps(out))
 """
@@ -287,7 +290,7 @@ def test_few_rows_with_many_objectives(rows, extra):
             assert as_lists(nds(f)) == expected, method
 
 
-@pytest.mark.parametrize("mode", [None, "tree"])
+@pytest.mark.parametrize("mode", [None, "lists", "tree"])
 def test_results_do_not_depend_on_the_worker_count(mode):
     assert fronts_from_script(1, mode) == fronts_from_script(3, mode) == fronts_from_script(2, mode)
 

@@ -105,7 +105,7 @@ public:
         // The top levels split here, one subtree below them per worker (rounded up to a power
         // of two), and the subtrees are built side by side.
         std::vector<Subtree> subtrees;
-        const auto depth = std::min<unsigned>(kMostPlaceDepth, std::bit_width(workers - 1));
+        const auto depth = std::min<unsigned>(kPlaceDepth, std::bit_width(workers - 1));
         split_down(0, 0, points.data(), keys.data(), count, range, 0, depth, subtrees);
         pool::parallel_for(subtrees.size(), [&](std::size_t begin, std::size_t end) {
             for (std::size_t t = begin; t < end; ++t) {
@@ -120,44 +120,33 @@ public:
         return static_cast<std::size_t>(highest_below(query, 0) + 1);
     }
 
-    // The tree can be worked on in parts: the subtrees `depth` splits below the root, 2^depth
-    // of them, depth at most kMostPlaceDepth. A batch is placed part by part, side by side:
-    // each part takes the batch's points below it, their walks up ending at its root, and then
-    // the nodes above the parts take their children's boxes and ranks. A batch can also be
-    // searched part by part (highest_in_part), the point's rank then one more than the highest
-    // of the parts' answers. The tree must have split that deep: a node splits when it holds
-    // more than a leaf's points (at most kMaxLeafPoints: 64 bytes of a column, or one block of
-    // lanes), and a node above the parts holds at least count / 2^(depth - 1) points.
-    static constexpr unsigned kMostPlaceDepth = 3;
-    static constexpr std::size_t kMostParts = std::size_t{1} << kMostPlaceDepth;
+    // A batch can be placed in parts, side by side: the kParts subtrees kPlaceDepth splits
+    // below the root. Each part takes the batch's points below it, their walks up ending at its
+    // root, and then the nodes above the parts take their children's boxes and ranks. The tree
+    // must have split that deep: a node splits when it holds more than a leaf's points (at most
+    // kMaxLeafPoints: 64 bytes of a column, or one block of lanes), and a node above the parts
+    // holds at least count / 2^(kPlaceDepth - 1) points.
+    static constexpr unsigned kPlaceDepth = 3;
+    static constexpr std::size_t kParts = std::size_t{1} << kPlaceDepth;
     static constexpr std::size_t kMaxLeafPoints = 64;
     static constexpr bool splits_into_parts(std::size_t count) noexcept {
-        return count / (kMostParts / 2) > kMaxLeafPoints;
+        return count / (kParts / 2) > kMaxLeafPoints;
     }
-
-    // `parts`: a power of two, at most kMostParts.
-    void divide_into(std::size_t parts) noexcept { place_depth_ = static_cast<unsigned>(std::bit_width(parts) - 1); }
-    std::size_t parts() const noexcept { return std::size_t{1} << place_depth_; }
 
     std::size_t part_of(std::size_t p) const noexcept {
         const std::uint32_t node = node_of_point_[p];
         const int depth = std::bit_width(node + 1) - 1;
-        return ((node + 1) >> (depth - static_cast<int>(place_depth_))) - parts();
-    }
-
-    // The highest rank placed <= the point among the points of one part, -1 if none.
-    std::int32_t highest_in_part(const Query<S>& query, std::size_t part) const {
-        return highest_below(query, static_cast<std::uint32_t>(parts() - 1 + part));
+        return ((node + 1) >> (depth - static_cast<int>(kPlaceDepth))) - kParts;
     }
 
     void place_in_part(std::size_t p, std::size_t rank, std::size_t part) {
         S coords[kTreeMaxDims];
         coordinates_of(columns_, p, coords);
-        place(p, rank, coords, static_cast<std::uint32_t>(parts() - 1 + part));
+        place(p, rank, coords, static_cast<std::uint32_t>(kParts - 1 + part));
     }
 
     void cover_parts() {
-        for (auto node = static_cast<std::uint32_t>(parts() - 1); node-- > 0;) {
+        for (auto node = static_cast<std::uint32_t>(kParts - 1); node-- > 0;) {
             S* low = boxes_.data() + std::size_t{node} * 2 * width_;
             S* high = low + width_;
             for (const std::uint32_t child : {2 * node + 1, 2 * node + 2}) {
@@ -335,7 +324,6 @@ private:
     }
 
     std::size_t dims_, width_, lanes_, leaf_blocks_;
-    unsigned place_depth_ = kMostPlaceDepth;
     TreeSearch<S> search_;
     const PointColumns& columns_;
     std::vector<S> boxes_;                  // per node: lowest coordinates, then highest

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <iterator>
 #include <numeric>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -41,8 +42,8 @@ using front::Query;
 using front::RankTree;
 using front::Scan;
 
-// From this many points on, and with more than one worker, the points go in batches whose
-// searches run on the pool; smaller calls never hand off to it.
+// From this many points on, and with more than one worker, the search is shared out on the
+// pool, in halves or in batches; smaller calls never hand off to it.
 constexpr std::size_t kParallelFrom = 4096;
 static_assert(RankTree<std::int16_t>::splits_into_parts(kParallelFrom) &&
               RankTree<std::int32_t>::splits_into_parts(kParallelFrom));
@@ -50,13 +51,10 @@ static_assert(RankTree<std::int16_t>::splits_into_parts(kParallelFrom) &&
 // smaller batches leave less to raise and to check and keep the searches closer to the
 // one-worker ones, while each step of a batch is handed over through two atomic counters.
 // Measured with two workers on spheres, rounded shells and cubes of 5,000 to 100,000 points:
-// over the tree searched by points 128 (256 took up to 1.1 times as long at 4 and 5
-// objectives, 512 up to 1.2), by parts 256 (128 and 512 up to 1.07 times as long, 96 1.1);
+// over the tree 128 (256 took up to 1.1 times as long at 4 and 5 objectives, 512 up to 1.2);
 // over front lists 256 (128 and 512 within noise of it).
 template <class Index>
-constexpr std::size_t batch_size(bool search_by_part) {
-    return Index::kTree && !search_by_part ? 128 : 256;
-}
+constexpr std::size_t kBatchSize = Index::kTree ? 128 : 256;
 
 // Where the k-d tree takes over from the front lists (measured with AVX-512 on uniform cubes,
 // spheres and rounded shells, 4 to 15 objectives): from kTreeFrom points always; from
@@ -74,20 +72,57 @@ constexpr std::size_t kSampleSize = 1024;
 constexpr std::size_t kPointsPerSampleFront = 3300;
 constexpr std::size_t kWideFronts = 20;
 
+// Ranks points [first, last) one after another into `index`, which holds the points before
+// them.
 template <class S, class Index>
-std::vector<std::uint32_t> ranks_in_order(const PointColumns& columns, std::size_t count,
-                                          const Scan<S>& scan) {
-    Index index(columns, count, scan);
-    std::vector<std::uint32_t> rank(count);
+void rank_in_order(Index& index, const PointColumns& columns, std::size_t first, std::size_t last,
+                   const Scan<S>& scan, std::uint32_t* rank) {
     Query<S> query(scan, columns.dims);
-    for (std::size_t p = 0; p < count; ++p) {
+    for (std::size_t p = first; p < last; ++p) {
         query.load_point(columns, p);
         const std::size_t k = index.rank_of(query);
         rank[p] = static_cast<std::uint32_t>(k);
         index.place(p, k, query.coords());
     }
+}
+
+template <class S, class Index>
+std::vector<std::uint32_t> ranks_in_order(const PointColumns& columns, std::size_t count,
+                                          const Scan<S>& scan) {
+    Index index(columns, count, scan);
+    std::vector<std::uint32_t> rank(count);
+    rank_in_order<S>(index, columns, 0, count, scan, rank.data());
     return rank;
 }
+
+// Points grouped by rank, for the searches that correct ranks found against part of the
+// points: a point dominated by a member of the group of rank r ranks above r.
+template <class S>
+class RankGroups {
+public:
+    bool empty() const noexcept { return groups_.empty(); }
+
+    // The rank of a point known to rank at least `rank`, given the groups at or above it: one
+    // more than the highest of them holding a dominator (searched from the highest down).
+    std::uint32_t lift(const Query<S>& query, std::uint32_t rank) const {
+        for (auto it = by_rank_.rbegin(); it != by_rank_.rend() && it->first >= rank; ++it)
+            if (query.dominated_by(groups_[it->second])) return it->first + 1;
+        return rank;
+    }
+
+    void add(std::uint32_t rank, const S* coords, std::size_t lanes, std::size_t dims) {
+        auto at = std::lower_bound(by_rank_.begin(), by_rank_.end(), std::make_pair(rank, std::uint32_t{0}));
+        if (at == by_rank_.end() || at->first != rank) {
+            at = by_rank_.insert(at, {rank, static_cast<std::uint32_t>(groups_.size())});
+            groups_.emplace_back();
+        }
+        groups_[at->second].add(lanes, coords, dims);
+    }
+
+private:
+    std::vector<Front<S>> groups_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> by_rank_;  // (rank, group), by rank
+};
 
 // The same ranks with a batch of consecutive points searched at a time over the pool. Each
 // point of a batch is ranked among all earlier batches (the index read only) and checked for
@@ -95,16 +130,6 @@ std::vector<std::uint32_t> ranks_in_order(const PointColumns& columns, std::size
 // points so dominated are raised above the batch's earlier points that dominate them (held
 // in per-rank groups, searched from the highest rank down); then the batch is placed, in the
 // tree's subtrees side by side.
-//
-// The tree's searches are shared out in one of two ways. By points: each piece of a batch is
-// searched through the whole tree. By parts (`search_by_part`, one part per worker): a piece
-// is one part of the tree searched for every point of the batch, the point's rank one more
-// than the highest of the parts' answers. The leader takes the first piece of each step, so
-// the same worker mostly searches and places the same part, and reads nodes it wrote itself
-// rather than lines the other core just wrote. On two workers by parts took 0.83-0.96 of the
-// time by points on spheres and rounded shells of 10,000 and 50,000 points in 4 and 5
-// objectives, but 1.1 times as long on uniform cubes of 100,000 points, whose many fronts
-// leave the parts' work uneven; four parts on two workers took 1.2 times as long as two.
 //
 // The whole sort is one job of the pool, since waking sleeping workers for every batch would
 // cost tens of microseconds a batch. Its first range leads: it offers each step of each batch
@@ -114,24 +139,16 @@ std::vector<std::uint32_t> ranks_in_order(const PointColumns& columns, std::size
 // ranges in turn) still finishes.
 template <class S, class Index>
 std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::size_t count,
-                                            const Scan<S>& scan, bool search_by_part) {
+                                            const Scan<S>& scan) {
     const std::size_t dims = columns.dims;
     Index index(columns, count, scan, pool::worker_count());
-    // Parts of the tree placed side by side (front lists are placed by the leader), at most
-    // kMostParts of them; searched by parts, one per worker (rounded up to a power of two).
-    constexpr std::size_t kMostParts = [] {
-        if constexpr (Index::kTree) return Index::kMostParts;
+    // Parts of the tree placed side by side (front lists are placed by the leader).
+    constexpr std::size_t parts = [] {
+        if constexpr (Index::kTree) return Index::kParts;
         else return std::size_t{0};
     }();
-    std::size_t parts = 0;
-    if constexpr (Index::kTree) {
-        if (search_by_part) index.divide_into(std::min(kMostParts, std::bit_ceil(pool::worker_count())));
-        parts = index.parts();
-    }
-    search_by_part = search_by_part && Index::kTree;
-    const std::size_t batch = batch_size<Index>(search_by_part);
+    constexpr std::size_t batch = kBatchSize<Index>;
     std::vector<std::uint32_t> rank(count);
-    std::vector<std::int32_t> highest_of_part(search_by_part ? parts * batch : 0);  // part-major, by place in batch
     std::vector<std::uint8_t> raised(count);  // a dominator among the batch's earlier points
     Front<S> members;                         // the batch on offer, in order
     constexpr std::size_t kPiece = 32;        // points searched at a time
@@ -140,19 +157,19 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
     auto end_of = [&](std::uint64_t b) { return std::min(count, first_of(b) + batch); };
     // Step 2b searches batch b, step 2b + 1 places it.
     auto pieces_of = [&](std::uint64_t step) -> std::size_t {
-        if (step % 2 == 0 && !search_by_part) return (end_of(step / 2) - first_of(step / 2) + kPiece - 1) / kPiece;
+        if (step % 2 == 0) return (end_of(step / 2) - first_of(step / 2) + kPiece - 1) / kPiece;
         return parts;
     };
     // The batch's points by the tree part they go to, in order within each part.
     std::vector<std::uint32_t> by_part(Index::kTree ? batch : 0);
-    std::size_t part_start[kMostParts + 1] = {};
+    std::size_t part_start[parts + 1] = {};
     auto sort_by_part = [&](std::size_t first, std::size_t last) {
         if constexpr (Index::kTree) {
             std::fill(std::begin(part_start), std::end(part_start), 0);
             for (std::size_t p = first; p < last; ++p) ++part_start[index.part_of(p) + 1];
             std::partial_sum(std::begin(part_start), std::end(part_start), std::begin(part_start));
-            std::size_t next[kMostParts];
-            std::copy_n(part_start, kMostParts, next);
+            std::size_t next[parts];
+            std::copy_n(part_start, parts, next);
             for (std::size_t p = first; p < last; ++p) by_part[next[index.part_of(p)]++] = static_cast<std::uint32_t>(p);
         }
     };
@@ -169,21 +186,6 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
     };
     auto run_piece = [&](Searcher& own, std::uint64_t step, std::size_t piece) {
         const std::size_t first = first_of(step / 2), last = end_of(step / 2);
-        if constexpr (Index::kTree) {
-            if (step % 2 == 0 && search_by_part) {
-                // The part's answer for every point; the batch check for a share of them.
-                const std::size_t share = (last - first + parts - 1) / parts;
-                const std::size_t checked = first + piece * share, checked_end = std::min(last, checked + share);
-                for (std::size_t p = first; p < last; ++p) {
-                    own.query.load_point(columns, p);
-                    highest_of_part[piece * batch + (p - first)] = index.highest_in_part(own.query, piece);
-                    if (p >= checked && p < checked_end)
-                        raised[p] = members.has_dominator_before(scan, p - first, own.query.ordered(),
-                                                                 own.query.columns(), dims);
-                }
-                return;
-            }
-        }
         if (step % 2 == 0) {
             const std::size_t begin = first + piece * kPiece, end = std::min(last, begin + kPiece);
             for (std::size_t p = begin; p < end; ++p) {
@@ -223,28 +225,14 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
     };
     // In order, each point dominated within its batch rises above its dominators there.
     auto raise = [&](Searcher& own, std::size_t first, std::size_t last) {
-        Query<S>& query = own.query;
         if (std::find(raised.begin() + first, raised.begin() + last, 1) == raised.begin() + last) return;
-        std::vector<Front<S>> groups;
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> group_of_rank;  // (rank, group), by rank
+        RankGroups<S> groups;
         for (std::size_t p = first; p < last; ++p) {
-            std::uint32_t r = rank[p];
             if (raised[p]) {
-                query.load_point(columns, p);
-                for (auto it = group_of_rank.rbegin(); it != group_of_rank.rend() && it->first >= r; ++it) {
-                    if (query.dominated_by(groups[it->second])) {
-                        r = it->first + 1;
-                        break;
-                    }
-                }
-                rank[p] = r;
+                own.query.load_point(columns, p);
+                rank[p] = groups.lift(own.query, rank[p]);
             }
-            auto at = std::lower_bound(group_of_rank.begin(), group_of_rank.end(), std::make_pair(r, std::uint32_t{0}));
-            if (at == group_of_rank.end() || at->first != r) {
-                at = group_of_rank.insert(at, {r, static_cast<std::uint32_t>(groups.size())});
-                groups.emplace_back();
-            }
-            groups[at->second].add(scan.lanes, own.coordinates(columns, p), dims);
+            groups.add(rank[p], own.coordinates(columns, p), scan.lanes, dims);
         }
     };
     auto lead = [&] {
@@ -259,14 +247,6 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
             members.clear();
             for (std::size_t p = first; p < last; ++p) members.add(scan.lanes, own.coordinates(columns, p), dims);
             run_step(own, 2 * b);
-            if (search_by_part) {
-                for (std::size_t p = first; p < last; ++p) {
-                    std::int32_t highest = -1;
-                    for (std::size_t part = 0; part < parts; ++part)
-                        highest = std::max(highest, highest_of_part[part * batch + (p - first)]);
-                    rank[p] = static_cast<std::uint32_t>(highest + 1);
-                }
-            }
             raise(own, first, last);
             if constexpr (Index::kTree) {
                 sort_by_part(first, last);
@@ -288,10 +268,9 @@ std::vector<std::uint32_t> ranks_in_batches(const PointColumns& columns, std::si
     return rank;
 }
 
-// Whether a second worker pays. Over the tree it does from kParallelFrom points: on spheres
-// and rounded shells of 10,000 and 50,000 points two workers took 0.65-0.77 of one worker's
-// wall time in 8 and 10 objectives, 0.77-0.87 in 5 and 0.84-0.93 in 4, and 0.72-0.82 on
-// uniform cubes of 100,000 points in 4 and 5. Over front lists the searches must
+// Whether batches on a second worker pay, where the fronts are many. Over the tree they do
+// from kParallelFrom points: two workers took 0.72-0.82 of one worker's wall time on uniform
+// cubes of 100,000 points in 4 and 5 objectives. Over front lists the searches must
 // outweigh the batch steps, which takes more points the fewer the objectives: on uniform cubes
 // two workers took 1.27 times one worker's time at 5,000 x 8 and 0.79 at 10,000 x 8, 1.10 at
 // 10,000 x 5 and 0.81 at 30,000 x 5, 1.06 at 30,000 x 4 and 0.93 at 50,000 x 4. The columns
@@ -303,20 +282,97 @@ bool batches_pay(std::size_t count, std::size_t dims) {
     else return count * (objectives - 3) >= 50000;
 }
 
+// Few wide fronts on two or more workers: the points split into an earlier and a later half
+// of the order, and the work into three steps. First both halves are ranked on their own, side
+// by side; the earlier half's ranks are final, as no later point dominates an earlier one.
+// Then every later point is searched in the earlier half's index (read only, in pieces on all
+// workers): its floor is one more than the highest rank of an earlier dominator. Last, in
+// order, a later point's rank is the largest of its rank within the later half, its floor, and
+// one more than the rank of a dominator among the later points raised above their own rank
+// (a dominator not raised has a rank within the half below the point's, and adds nothing).
+// With few fronts few points are raised (2-4 % of the later half of rounded shells), so the
+// last step, the only one on one worker, is short; the first two have no step-by-step
+// handing over, which cost batches most of their gain at four and five objectives.
 template <class S, class Index>
-std::vector<std::uint32_t> ranks_by(const PointColumns& columns, std::size_t count,
-                                    const Scan<S>& scan) {
-    // Below kTreeFrom the tree holds few wide fronts (or is forced), where searching by parts
-    // wins; from there on it holds any input, many fronts too.
-    if (count >= kParallelFrom && batches_pay<Index>(count, columns.dims) && pool::worker_count() > 1)
-        return ranks_in_batches<S, Index>(columns, count, scan, count < kTreeFrom);
+std::vector<std::uint32_t> ranks_in_halves(const PointColumns& columns, std::size_t count, const Scan<S>& scan) {
+    const std::size_t half = count / 2, later = count - half;
+    std::vector<std::uint32_t> rank(count);
+    std::vector<std::uint32_t> floor(later);
+    std::optional<Index> earlier;
+    PointColumns later_columns;
+    constexpr std::size_t kPiece = 256;  // later points searched in the earlier index at a time
+    const std::size_t tasks = 2 + (later + kPiece - 1) / kPiece;
+    std::atomic<std::size_t> next_task{0};
+    std::atomic<bool> earlier_ended{false};  // however ranking it ended (a failed allocation too)
+    auto rank_earlier = [&] {
+        struct Ended {
+            std::atomic<bool>& ended;
+            ~Ended() { ended.store(true, std::memory_order_release); }
+        } ended{earlier_ended};
+        earlier.emplace(columns, half, scan);
+        rank_in_order<S>(*earlier, columns, 0, half, scan, rank.data());
+    };
+    auto rank_later = [&] {
+        later_columns.count = later;
+        later_columns.dims = columns.dims;
+        later_columns.largest = columns.largest;
+        later_columns.values.resize(later * columns.dims);
+        for (std::size_t j = 0; j < columns.dims; ++j)
+            std::copy_n(columns.values.data() + j * count + half, later, later_columns.values.data() + j * later);
+        Index index(later_columns, later, scan);
+        rank_in_order<S>(index, later_columns, 0, later, scan, rank.data() + half);
+    };
+    pool::parallel_for(pool::worker_count(), [&](std::size_t, std::size_t) {
+        Query<S> query(scan, columns.dims);
+        for (std::size_t task; (task = next_task.fetch_add(1, std::memory_order_relaxed)) < tasks;) {
+            if (pool::stop_requested()) return;
+            if (task == 0) {
+                rank_earlier();
+                continue;
+            }
+            if (task == 1) {
+                rank_later();
+                continue;
+            }
+            // Task 0 was taken before this one, so it ends.
+            while (!earlier_ended.load(std::memory_order_acquire)) std::this_thread::yield();
+            if (!earlier) return;
+            const std::size_t begin = (task - 2) * kPiece, end = std::min(later, begin + kPiece);
+            for (std::size_t p = begin; p < end; ++p) {
+                query.load_point(columns, half + p);
+                floor[p] = static_cast<std::uint32_t>(earlier->rank_of(query));
+            }
+        }
+    });
+    RankGroups<S> raised;
+    Query<S> query(scan, columns.dims);
+    for (std::size_t p = 0; p < later; ++p) {
+        const std::uint32_t own = rank[half + p];
+        std::uint32_t r = std::max(own, floor[p]);
+        if (!raised.empty() || r > own) {
+            query.load_point(columns, half + p);
+            r = raised.lift(query, r);
+            if (r > own) raised.add(r, query.coords(), scan.lanes, columns.dims);
+        }
+        rank[half + p] = r;
+    }
+    return rank;
+}
+
+template <class S, class Index>
+std::vector<std::uint32_t> ranks_by(const PointColumns& columns, std::size_t count, const Scan<S>& scan,
+                                    bool few_fronts) {
+    if (count >= kParallelFrom && pool::worker_count() > 1) {
+        if (few_fronts) return ranks_in_halves<S, Index>(columns, count, scan);
+        if (batches_pay<Index>(count, columns.dims)) return ranks_in_batches<S, Index>(columns, count, scan);
+    }
     return ranks_in_order<S, Index>(columns, count, scan);
 }
 
-// Whether the fronts are few and wide, judged from a sample taken at even steps through the
-// points (a subsequence of their order, so the front lists rank it as they would the whole).
+// The number of fronts of a sample taken at even steps through the points (a subsequence of
+// their order, so the front lists rank it as they would the whole).
 template <class S>
-bool fronts_look_wide(const PointColumns& columns, std::size_t count, const Scan<S>& scan) {
+std::size_t sample_fronts(const PointColumns& columns, std::size_t count, const Scan<S>& scan) {
     PointColumns sample;
     sample.count = kSampleSize;
     sample.dims = columns.dims;
@@ -326,25 +382,25 @@ bool fronts_look_wide(const PointColumns& columns, std::size_t count, const Scan
         for (std::size_t i = 0; i < kSampleSize; ++i)
             sample.values[j * kSampleSize + i] = columns.at(j, i * count / kSampleSize);
     const auto ranks = ranks_in_order<S, FrontLists<S>>(sample, kSampleSize, scan);
-    const std::size_t fronts = *std::max_element(ranks.begin(), ranks.end()) + std::size_t{1};
-    return fronts * (columns.dims + 1) <= kWideFronts && count >= fronts * kPointsPerSampleFront;
-}
-
-template <class S>
-bool use_tree(const PointColumns& columns, std::size_t count, const Scan<S>& scan, Method method) {
-    if (method == Method::front_lists) return false;
-    if (method == Method::front_tree) return true;
-    return count >= kTreeFrom || (count >= kTreeMaybeFrom && fronts_look_wide(columns, count, scan));
+    return *std::max_element(ranks.begin(), ranks.end()) + std::size_t{1};
 }
 
 template <class S>
 std::vector<std::uint32_t> ranks_with(const PointColumns& columns, std::size_t count,
                                       const Scan<S>& scan, Method method) {
-    const bool tree = use_tree(columns, count, scan, method);
+    // The sample decides the index between kTreeMaybeFrom and kTreeFrom, and how two or more
+    // workers share the search.
+    const bool parallel = count >= kParallelFrom && pool::worker_count() > 1;
+    const bool choosing = method == Method::automatic && count >= kTreeMaybeFrom && count < kTreeFrom;
+    const std::size_t fronts = parallel || choosing ? sample_fronts(columns, count, scan) : 0;
+    const bool few_fronts = fronts > 0 && fronts * (columns.dims + 1) <= kWideFronts;
+    bool tree = method == Method::front_tree;
+    if (method == Method::automatic)
+        tree = count >= kTreeFrom || (choosing && few_fronts && count >= fronts * kPointsPerSampleFront);
     // Node ranks are signed 32-bit; the point's box vectors live on the stack.
     if (tree && count <= INT32_MAX && columns.dims <= kTreeMaxDims)
-        return ranks_by<S, RankTree<S>>(columns, count, scan);
-    return ranks_by<S, FrontLists<S>>(columns, count, scan);
+        return ranks_by<S, RankTree<S>>(columns, count, scan, few_fronts);
+    return ranks_by<S, FrontLists<S>>(columns, count, scan, few_fronts);
 }
 
 }  // namespace
