@@ -283,77 +283,101 @@ bool batches_pay(std::size_t count, std::size_t dims) {
 }
 
 // Few wide fronts on two or more workers: the points split into an earlier and a later half
-// of the order, and the work into three steps. First both halves are ranked on their own, side
-// by side; the earlier half's ranks are final, as no later point dominates an earlier one.
-// Then every later point is searched in the earlier half's index (read only, in pieces on all
+// of the order, and the work into steps. First both halves are ranked on their own, side by
+// side; the earlier half's ranks are final, as no later point dominates an earlier one. Then
+// every later point is searched in the earlier half's index (read only, in pieces on all
 // workers): its floor is one more than the highest rank of an earlier dominator. Last, in
 // order, a later point's rank is the largest of its rank within the later half, its floor, and
-// one more than the rank of a dominator among the later points raised above their own rank
-// (a dominator not raised has a rank within the half below the point's, and adds nothing).
-// With few fronts few points are raised (2-4 % of the later half of rounded shells), so the
-// last step, the only one on one worker, is short; the first two have no step-by-step
-// handing over, which cost batches most of their gain at four and five objectives.
+// one more than the rank of a dominator among the later points raised above their own rank (a
+// dominator not raised has a rank within the half below the point's, and adds nothing).
+// A point is raised only when its floor lifts it or a raised point dominates it, and then (by
+// induction and transitivity) some point its floor lifts dominates it; so the workers first
+// mark those candidates, and the last step, on one thread, visits only them. With few fronts
+// few are raised (2-4 % of the later half of rounded shells). No step is handed over point by
+// point, which cost batches most of their gain at four and five objectives.
 template <class S, class Index>
 std::vector<std::uint32_t> ranks_in_halves(const PointColumns& columns, std::size_t count, const Scan<S>& scan) {
-    const std::size_t half = count / 2, later = count - half;
+    const std::size_t half = count / 2, later = count - half, dims = columns.dims;
     std::vector<std::uint32_t> rank(count);
     std::vector<std::uint32_t> floor(later);
+    std::vector<std::uint8_t> candidate(later);
     std::optional<Index> earlier;
-    PointColumns later_columns;
-    constexpr std::size_t kPiece = 256;  // later points searched in the earlier index at a time
-    const std::size_t tasks = 2 + (later + kPiece - 1) / kPiece;
-    std::atomic<std::size_t> next_task{0};
-    std::atomic<bool> earlier_ended{false};  // however ranking it ended (a failed allocation too)
-    auto rank_earlier = [&] {
-        struct Ended {
-            std::atomic<bool>& ended;
-            ~Ended() { ended.store(true, std::memory_order_release); }
-        } ended{earlier_ended};
-        earlier.emplace(columns, half, scan);
-        rank_in_order<S>(*earlier, columns, 0, half, scan, rank.data());
+    Front<S> lifted;  // the later points their floor lifts
+    constexpr std::size_t kPiece = 256;  // later points searched or marked at a time
+    const std::size_t pieces = (later + kPiece - 1) / kPiece;
+    // Tasks in the order taken: the two halves, the floors' pieces, collecting the lifted
+    // points, the candidates' pieces. A task waits only for tasks taken before it, which end
+    // (their counts go up however they end, a failed allocation too), or for a cancelled job.
+    const std::size_t floors = 2, collect = floors + pieces, tasks = collect + 1 + pieces;
+    std::atomic<std::size_t> next_task{0}, earlier_ended{0}, settled{0}, collected{0};
+    struct Count {
+        std::atomic<std::size_t>& count;
+        ~Count() { count.fetch_add(1, std::memory_order_release); }
     };
-    auto rank_later = [&] {
-        later_columns.count = later;
-        later_columns.dims = columns.dims;
-        later_columns.largest = columns.largest;
-        later_columns.values.resize(later * columns.dims);
-        for (std::size_t j = 0; j < columns.dims; ++j)
-            std::copy_n(columns.values.data() + j * count + half, later, later_columns.values.data() + j * later);
-        Index index(later_columns, later, scan);
-        rank_in_order<S>(index, later_columns, 0, later, scan, rank.data() + half);
+    auto wait_for = [](const std::atomic<std::size_t>& count, std::size_t value) {
+        while (count.load(std::memory_order_acquire) < value)
+            if (pool::stop_requested()) return false;
+            else std::this_thread::yield();
+        return true;
     };
-    pool::parallel_for(pool::worker_count(), [&](std::size_t, std::size_t) {
-        Query<S> query(scan, columns.dims);
-        for (std::size_t task; (task = next_task.fetch_add(1, std::memory_order_relaxed)) < tasks;) {
-            if (pool::stop_requested()) return;
-            if (task == 0) {
-                rank_earlier();
-                continue;
-            }
-            if (task == 1) {
-                rank_later();
-                continue;
-            }
-            // Task 0 was taken before this one, so it ends.
-            while (!earlier_ended.load(std::memory_order_acquire)) std::this_thread::yield();
-            if (!earlier) return;
-            const std::size_t begin = (task - 2) * kPiece, end = std::min(later, begin + kPiece);
+    auto run = [&](std::size_t task, Query<S>& query) {
+        if (task == 0) {
+            Count ended{earlier_ended};
+            earlier.emplace(columns, half, scan);
+            rank_in_order<S>(*earlier, columns, 0, half, scan, rank.data());
+        } else if (task == 1) {
+            Count ended{settled};
+            PointColumns own;
+            own.count = later;
+            own.dims = dims;
+            own.largest = columns.largest;
+            own.values.resize(later * dims);
+            for (std::size_t j = 0; j < dims; ++j)
+                std::copy_n(columns.values.data() + j * count + half, later, own.values.data() + j * later);
+            Index index(own, later, scan);
+            rank_in_order<S>(index, own, 0, later, scan, rank.data() + half);
+        } else if (task < collect) {
+            Count ended{settled};
+            if (!wait_for(earlier_ended, 1) || !earlier) return;
+            const std::size_t begin = (task - floors) * kPiece, end = std::min(later, begin + kPiece);
             for (std::size_t p = begin; p < end; ++p) {
                 query.load_point(columns, half + p);
                 floor[p] = static_cast<std::uint32_t>(earlier->rank_of(query));
             }
+        } else if (task == collect) {
+            Count ended{collected};
+            if (!wait_for(settled, 1 + pieces)) return;
+            for (std::size_t p = 0; p < later; ++p) {
+                if (floor[p] <= rank[half + p]) continue;
+                query.load_point(columns, half + p);
+                lifted.add(scan.lanes, query.coords(), dims);
+                candidate[p] = 1;
+            }
+        } else {
+            if (!wait_for(collected, 1)) return;
+            const std::size_t begin = (task - collect - 1) * kPiece, end = std::min(later, begin + kPiece);
+            for (std::size_t p = begin; p < end; ++p) {
+                if (candidate[p]) continue;
+                query.load_point(columns, half + p);
+                candidate[p] = query.dominated_by(lifted);
+            }
+        }
+    };
+    pool::parallel_for(pool::worker_count(), [&](std::size_t, std::size_t) {
+        Query<S> query(scan, dims);
+        for (std::size_t task; (task = next_task.fetch_add(1, std::memory_order_relaxed)) < tasks;) {
+            if (pool::stop_requested()) return;
+            run(task, query);
         }
     });
     RankGroups<S> raised;
-    Query<S> query(scan, columns.dims);
+    Query<S> query(scan, dims);
     for (std::size_t p = 0; p < later; ++p) {
+        if (!candidate[p]) continue;
         const std::uint32_t own = rank[half + p];
-        std::uint32_t r = std::max(own, floor[p]);
-        if (!raised.empty() || r > own) {
-            query.load_point(columns, half + p);
-            r = raised.lift(query, r);
-            if (r > own) raised.add(r, query.coords(), scan.lanes, columns.dims);
-        }
+        query.load_point(columns, half + p);
+        const std::uint32_t r = raised.lift(query, std::max(own, floor[p]));
+        if (r > own) raised.add(r, query.coords(), scan.lanes, dims);
         rank[half + p] = r;
     }
     return rank;
