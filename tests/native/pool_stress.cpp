@@ -84,9 +84,10 @@ struct World {
     std::vector<double> narrow_values = random_values(2 * kSteps * 1, 3);
     std::vector<double> small_front_values = random_values(300 * kObjectives, 4);   // with a NaN: classic path
     std::vector<double> large_front_values = random_values(3000 * kObjectives, 5);  // staircases; niching
-    // Enough points and objectives for the front search to run its batches on the pool: over
-    // front lists (several fronts), and over a k-d tree (one front; two shells).
-    static constexpr std::size_t kManyPoints = 6000, kManyObjectives = 8, kOneFrontPoints = 30000;
+    // Enough points and objectives for the front search to share its work on the pool: in
+    // batches over front lists (several fronts), and in halves over a k-d tree (one front; two
+    // shells, whose later half has points raised above their rank within it).
+    static constexpr std::size_t kManyPoints = 10000, kManyObjectives = 8, kOneFrontPoints = 30000;
     static constexpr std::size_t kShellPoints = 8000, kShellObjectives = 4;
     std::vector<double> many_objective_values = random_values(kManyPoints * kManyObjectives, 7);
     std::vector<double> one_front_values = sphere_values(kOneFrontPoints, kManyObjectives, 8);

@@ -64,6 +64,8 @@ public:
         ++size_;
     }
 
+    bool empty() const noexcept { return size_ == 0; }
+
     void clear() noexcept {
         values_.clear();
         size_ = 0;

@@ -354,7 +354,7 @@ std::vector<std::uint32_t> ranks_in_halves(const PointColumns& columns, std::siz
                 candidate[p] = 1;
             }
         } else {
-            if (!wait_for(collected, 1)) return;
+            if (!wait_for(collected, 1) || lifted.empty()) return;
             const std::size_t begin = (task - collect - 1) * kPiece, end = std::min(later, begin + kPiece);
             for (std::size_t p = begin; p < end; ++p) {
                 if (candidate[p]) continue;
