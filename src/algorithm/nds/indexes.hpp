@@ -116,8 +116,14 @@ public:
         });
     }
 
+    // One more than the highest rank placed <= the point, 0 if none.
     std::size_t rank_of(const Query<S>& query) const {
-        return static_cast<std::size_t>(highest_below(query, 0) + 1);
+        S coords[kTreeMaxDims];
+        std::copy(query.coords(), query.coords() + dims_, coords);
+        std::fill(coords + dims_, coords + width_, std::numeric_limits<S>::max());
+        const RankTreeView<S> view{boxes_.data(), top_.data(), leaf_of_node_.data(), leaf_values_.data(),
+                                   leaf_ranks_.data(), dims_, width_, leaf_blocks_};
+        return static_cast<std::size_t>(search_(view, coords, query.ordered(), query.columns()) + 1);
     }
 
     // A batch can be placed in parts, side by side: the kParts subtrees kPlaceDepth splits
@@ -185,15 +191,6 @@ public:
 
 private:
     static constexpr std::uint32_t kInner = RankTreeView<S>::kInnerNode;
-
-    std::int32_t highest_below(const Query<S>& query, std::uint32_t root) const {
-        S coords[kTreeMaxDims];
-        std::copy(query.coords(), query.coords() + dims_, coords);
-        std::fill(coords + dims_, coords + width_, std::numeric_limits<S>::max());
-        const RankTreeView<S> view{boxes_.data(), top_.data(), leaf_of_node_.data(), leaf_values_.data(),
-                                   leaf_ranks_.data(), dims_, width_, leaf_blocks_, root};
-        return search_(view, coords, query.ordered(), query.columns());
-    }
 
     // Points (lanes) a leaf holds; a node with more splits.
     std::size_t leaf_points() const noexcept { return leaf_blocks_ * lanes_; }

@@ -32,8 +32,7 @@ using PrefixScan = bool (*)(const S* blocks, std::size_t members, const S* point
 // point kTreeBoxBytes at a time (few columns: wider vectors would only cost more to test), so
 // `width` is a multiple of kTreeBoxBytes / sizeof(S).
 // top[k] is the highest rank placed below node k, -1 while none is. A leaf holds
-// `leaf_blocks` blocks of members and their ranks (-1 until placed, and for padding). A search
-// covers the subtree below `root`: the whole tree from node 0, or one worker's part of it.
+// `leaf_blocks` blocks of members and their ranks (-1 until placed, and for padding).
 template <class S>
 struct RankTreeView {
     const S* boxes;
@@ -42,11 +41,10 @@ struct RankTreeView {
     const S* leaf_values;
     const std::int32_t* leaf_ranks;
     std::size_t dims, width, leaf_blocks;
-    std::uint32_t root;
     static constexpr std::uint32_t kInnerNode = UINT32_MAX;
 };
 
-// The highest rank of a placed point of the subtree <= the point in every column, -1 if none.
+// The highest rank of a placed point of the tree <= the point in every column, -1 if none.
 // `coords` is the point by column, padded to the tree's width with the largest value (which no
 // padded bound of a box lies above or below); `ordered` and `columns` as for DominatorScan.
 template <class S>

@@ -17,7 +17,6 @@
 // answer is the scalar one whatever the lane count.
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <cstdint>
 #include <iterator>
 #include <numeric>
@@ -100,8 +99,6 @@ std::vector<std::uint32_t> ranks_in_order(const PointColumns& columns, std::size
 template <class S>
 class RankGroups {
 public:
-    bool empty() const noexcept { return groups_.empty(); }
-
     // The rank of a point known to rank at least `rank`, given the groups at or above it: one
     // more than the highest of them holding a dominator (searched from the highest down).
     std::uint32_t lift(const Query<S>& query, std::uint32_t rank) const {

@@ -109,7 +109,7 @@ bool first_members_hold_dominator(const S* blocks, std::size_t members, const S*
     });
 }
 
-// Descends from the subtree's root into the nodes that can hold a placed point <= the point
+// Descends from the root into the nodes that can hold a placed point <= the point
 // with a rank above the best found so far, the child with the higher rank first; a node whose
 // placed points all lie <= the point gives its rank without a descent.
 template <class Isa, class S>
@@ -128,7 +128,7 @@ std::int32_t tree_rank_below(const RankTreeView<S>& tree, const S* coords, const
     std::int32_t best = -1;
     std::uint32_t stack[128];
     std::size_t depth = 0;
-    stack[depth++] = tree.root;
+    stack[depth++] = 0;
     while (depth > 0) {
         const std::uint32_t node = stack[--depth];
         if (tree.top[node] <= best) continue;
