@@ -22,6 +22,13 @@
 namespace rc::pool {
 namespace {
 
+// How long a worker that ran out of work keeps looking for the next job (yielding the
+// processor between looks) before it sleeps. Waking a sleeping worker took 25-40 us here, and
+// a sort hands the pool two jobs 100-250 us apart at 10,000 points; a worker still looking
+// takes the second at once, and a yielding one leaves the processor to the calling thread's
+// work between them.
+constexpr std::chrono::microseconds kLookBeforeSleeping{300};
+
 struct Job {
     std::size_t n = 0;
     const std::function<void(std::size_t, std::size_t)>* body = nullptr;
@@ -83,6 +90,7 @@ public:
         job.workers = count_;
         std::unique_lock lock(mutex_);
         jobs_.push_back(&job);
+        queued_.store(jobs_.size(), std::memory_order_relaxed);
         work_available_.notify_all();
         auto done = [&] { return !job.queued && job.active == 0; };
         bool interrupted = false;
@@ -107,6 +115,13 @@ private:
     void work() {
         std::unique_lock lock(mutex_);
         for (;;) {
+            if (jobs_.empty() && !abandoned_) {
+                lock.unlock();
+                const auto until = std::chrono::steady_clock::now() + kLookBeforeSleeping;
+                while (queued_.load(std::memory_order_relaxed) == 0 && std::chrono::steady_clock::now() < until)
+                    std::this_thread::yield();
+                lock.lock();
+            }
             work_available_.wait(lock, [&] { return abandoned_ || !jobs_.empty(); });
             if (abandoned_) return;
             Job& job = *jobs_.front();
@@ -128,6 +143,7 @@ private:
             // Every range is claimed: no other worker needs to find this job any more.
             if (job.queued) {
                 jobs_.erase(std::find(jobs_.begin(), jobs_.end(), &job));
+                queued_.store(jobs_.size(), std::memory_order_relaxed);
                 job.queued = false;
             }
             if (--job.active == 0) job.finished.notify_all();
@@ -139,6 +155,7 @@ private:
     std::mutex mutex_;
     std::condition_variable work_available_;
     std::deque<Job*> jobs_;
+    std::atomic<std::size_t> queued_{0};  // jobs_.size(), for the workers looking without the lock
     bool abandoned_ = false;  // creation failed: the workers already started return
 };
 
