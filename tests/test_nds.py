@@ -191,7 +191,8 @@ WORKER_COUNT_SCRIPT = """
     # few fronts, in an earlier and a later half. Many fronts, one front, a front per row; two
     # shells, whose outer points are often dominated by inner ones in the same batch or half;
     # three close shells, where a later point is raised by a later dominator that an earlier one
-    # raised; the fewest points that share.
+    # raised; an antichain where one earlier point dominates a later one, which alone dominates
+    # the point right after it; the fewest points that share.
     directions = np.abs(rng.normal(size=(30000, 8)))
     sphere = directions / np.linalg.norm(directions, axis=1, keepdims=True)
     chain = np.repeat(rng.permutation(10000).astype(np.float64)[:, None], 8, axis=1)
@@ -199,8 +200,11 @@ WORKER_COUNT_SCRIPT = """
     shells *= rng.choice([1.0, 1.02], (12000, 1)) / np.linalg.norm(shells, axis=1, keepdims=True)
     close = sphere[:9000, :4] / np.linalg.norm(sphere[:9000, :4], axis=1, keepdims=True)
     close = np.round(close * rng.choice([1.0, 1.02, 1.04], (9000, 1)), 3)
+    antichain = np.column_stack([np.arange(6000.0), 6000.0 - np.arange(6000), rng.uniform(0.01, 1, (6000, 2))])
+    antichain[1000, 2:] = 0.001
+    antichain = np.vstack([antichain, [[4500, 5000.5, 0.002, 0.002], [4500.5, 5000.75, 0.003, 0.003]]])
     for f in (rng.random((10000, 8)), rng.random((25000, 5)), sphere, np.round(sphere * rng.uniform(1, 1.2, (30000, 1)), 2),
-              chain, shells, close, sphere[:4096, :5], sphere[:4095, :5]):
+              chain, shells, close, antichain, sphere[:4096, :5], sphere[:4095, :5]):
         out.append([a.tolist() for a in _rust_core.fast_non_dominated_sort_py(f)])
     sys.stdout.buffer.write(pickle.dumps(out))
 """

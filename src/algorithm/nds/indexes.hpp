@@ -28,16 +28,13 @@ public:
     FrontLists(const PointColumns& columns, std::size_t, const Scan<S>& scan, std::size_t /*workers*/ = 1)
         : dims_(columns.dims), lanes_(scan.lanes) {}
 
-    std::size_t rank_of(const Query<S>& query) const {
-        std::size_t lo = 0, hi = fronts_.size();
-        while (lo < hi) {
-            // The lower middle: with two fronts left the earlier one is probed first, which
-            // settles the point at once whenever it belongs there.
-            const std::size_t mid = lo + (hi - lo - 1) / 2;
-            if (query.dominated_by(fronts_[mid])) lo = mid + 1;
-            else hi = mid;
-        }
-        return lo;
+    std::size_t rank_of(const Query<S>& query) const { return first_free_from(query, 0); }
+
+    // The point's rank where it exceeds `least`, else `least`. Front `least` is probed first:
+    // when it holds no dominator, no later front does, and the answer is found in one scan.
+    std::size_t rank_at_least(const Query<S>& query, std::size_t least) const {
+        if (least >= fronts_.size() || !query.dominated_by(fronts_[least])) return least;
+        return first_free_from(query, least + 1);
     }
 
     // Every rank is at most the number of fronts: the point's dominators were placed before.
@@ -48,6 +45,19 @@ public:
     }
 
 private:
+    // The first front from `lo` on holding no dominator of the point, by binary search.
+    std::size_t first_free_from(const Query<S>& query, std::size_t lo) const {
+        std::size_t hi = fronts_.size();
+        while (lo < hi) {
+            // The lower middle: with two fronts left the earlier one is probed first, which
+            // settles the point at once whenever it belongs there.
+            const std::size_t mid = lo + (hi - lo - 1) / 2;
+            if (query.dominated_by(fronts_[mid])) lo = mid + 1;
+            else hi = mid;
+        }
+        return lo;
+    }
+
     std::size_t dims_, lanes_;
     std::vector<Front<S>> fronts_;
 };
@@ -117,13 +127,18 @@ public:
     }
 
     // One more than the highest rank placed <= the point, 0 if none.
-    std::size_t rank_of(const Query<S>& query) const {
+    std::size_t rank_of(const Query<S>& query) const { return rank_at_least(query, 0); }
+
+    // The same where it exceeds `least`, else `least`: nodes whose ranks all lie below
+    // `least` are not entered.
+    std::size_t rank_at_least(const Query<S>& query, std::size_t least) const {
         S coords[kTreeMaxDims];
         std::copy(query.coords(), query.coords() + dims_, coords);
         std::fill(coords + dims_, coords + width_, std::numeric_limits<S>::max());
         const RankTreeView<S> view{boxes_.data(), top_.data(), leaf_of_node_.data(), leaf_values_.data(),
                                    leaf_ranks_.data(), dims_, width_, leaf_blocks_};
-        return static_cast<std::size_t>(search_(view, coords, query.ordered(), query.columns()) + 1);
+        const auto known = static_cast<std::int32_t>(least) - 1;
+        return static_cast<std::size_t>(search_(view, coords, query.ordered(), query.columns(), known) + 1);
     }
 
     // A batch can be placed in parts, side by side: the kParts subtrees kPlaceDepth splits

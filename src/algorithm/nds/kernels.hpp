@@ -44,12 +44,13 @@ struct RankTreeView {
     static constexpr std::uint32_t kInnerNode = UINT32_MAX;
 };
 
-// The highest rank of a placed point of the tree <= the point in every column, -1 if none.
-// `coords` is the point by column, padded to the tree's width with the largest value (which no
-// padded bound of a box lies above or below); `ordered` and `columns` as for DominatorScan.
+// The highest rank of a placed point of the tree <= the point in every column where it
+// exceeds `known`, else `known` (-1 finds any). `coords` is the point by column, padded to the
+// tree's width with the largest value (which no padded bound of a box lies above or below);
+// `ordered` and `columns` as for DominatorScan.
 template <class S>
 using TreeSearch = std::int32_t (*)(const RankTreeView<S>& tree, const S* coords, const S* ordered,
-                                    const std::uint32_t* columns);
+                                    const std::uint32_t* columns, std::int32_t known);
 
 inline constexpr std::size_t kTreeBoxBytes = 16;
 

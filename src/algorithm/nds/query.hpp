@@ -104,6 +104,11 @@ public:
         return front.has_dominator(scan_, ordered_.data(), columns_.data(), coords_.size());
     }
 
+    // By one of the front's first `k` members.
+    bool dominated_by_first(const Front<S>& front, std::size_t k) const {
+        return front.has_dominator_before(scan_, k, ordered_.data(), columns_.data(), coords_.size());
+    }
+
     const S* coords() const noexcept { return coords_.data(); }
     const S* ordered() const noexcept { return ordered_.data(); }
     const std::uint32_t* columns() const noexcept { return columns_.data(); }

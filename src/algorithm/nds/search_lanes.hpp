@@ -114,7 +114,7 @@ bool first_members_hold_dominator(const S* blocks, std::size_t members, const S*
 // placed points all lie <= the point gives its rank without a descent.
 template <class Isa, class S>
 std::int32_t tree_rank_below(const RankTreeView<S>& tree, const S* coords, const S* ordered,
-                             const std::uint32_t* columns) {
+                             const std::uint32_t* columns, std::int32_t known) {
     using Lanes = typename Isa::template Integers<S>;
     using Box = typename Isa::template Integers16<S>;
     static_assert(Box::lanes * sizeof(S) == kTreeBoxBytes);
@@ -125,7 +125,7 @@ std::int32_t tree_rank_below(const RankTreeView<S>& tree, const S* coords, const
     typename Lanes::V point_lanes[kTreeMaxDims];
     for (std::size_t j = 0; j < dims; ++j) point_lanes[j] = Lanes::broadcast(ordered[j]);
     const std::size_t block_size = dims * lanes;
-    std::int32_t best = -1;
+    std::int32_t best = known;
     std::uint32_t stack[128];
     std::size_t depth = 0;
     stack[depth++] = 0;
