@@ -158,6 +158,31 @@ def test_fast_path_agrees_with_classic(name, f):
     assert sorted(i for front in fronts for i in front) == list(range(len(f)))
 
 
+@pytest.mark.parametrize("where", ["first", "last"])
+@pytest.mark.parametrize(("n", "m"), [(50, 1), (900, 1), (50, 2), (900, 2), (900, 3), (900, 5), (5000, 6)])
+def test_one_nan_anywhere_gives_the_pairwise_fronts(n, m, where):
+    """The fast path reads the caller's matrix without copying it and finds a NaN only on the
+    way: a NaN in the very first or the very last value read (per column, across the two
+    columns of the two-objective sweep, past the bucket-sort size) must still hand the whole
+    call to the pairwise rule."""
+    rng = np.random.default_rng(n * 10 + m)
+    f = rng.integers(0, 6, (n, m)).astype(np.float64)
+    f[(0, 0) if where == "first" else (n - 1, m - 1)] = nan
+    fronts = both_paths(f)
+    with forced_method("lists"):
+        assert as_lists(nds(f)) == fronts
+
+
+@pytest.mark.parametrize("m", [1, 2, 3, 5])
+def test_negative_zero_counts_as_zero_in_large_inputs(m):
+    rng = np.random.default_rng(m)
+    f = rng.integers(-1, 2, (3000, m)).astype(np.float64)
+    signed = f.copy()
+    signed[(f == 0) & (rng.random(f.shape) < 0.5)] = -0.0
+    assert np.signbit(signed[f == 0]).any()
+    assert as_lists(nds(signed)) == as_lists(nds(f))
+
+
 @pytest.mark.parametrize("layout", ["fortran", "reversed", "strided", "unaligned"])
 @pytest.mark.parametrize("nan_fraction", [0.0, 0.1])
 def test_layouts_give_the_fronts_of_a_contiguous_copy(layout, nan_fraction):

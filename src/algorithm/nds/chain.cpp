@@ -1,4 +1,5 @@
-// Non-dominated sorting of NaN-free objectives without the pairwise matrix.
+// Non-dominated sorting without the pairwise matrix, for input without NaN (a NaN met on the
+// way hands the call back to the classic scan).
 //
 // Without NaN, row a dominates row b exactly when a <= b in every objective and a != b, a
 // strict partial order; peeling then puts every row into the front whose index is the length
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <optional>
 #include <vector>
 
 #include "algorithm/nds/internal.hpp"
@@ -24,6 +26,10 @@ struct KeyedRow {
     std::uint64_t key;
     std::uint32_t row;
 };
+
+// Objective j of row i as every pass here reads it: -0.0 + 0.0 is +0.0, so that values that
+// compare equal have equal bits; everything else is unchanged.
+double objective(const MatrixView& f, std::size_t i, std::size_t j) noexcept { return f(i, j) + 0.0; }
 
 // An unsigned integer with the order of the double (valid without NaN and with -0.0 gone).
 std::uint64_t order_key(double value) noexcept {
@@ -141,11 +147,14 @@ private:
 };
 
 // Objective j of row i as its dense rank among the column's values (equal values, equal
-// ranks), at column[j * rows + i]; also the number of distinct values of each column.
+// ranks), at column[j * rows + i]; also the number of distinct values of each column, and
+// whether it held a NaN (then its ranks are left unfinished).
 struct DenseColumns {
     std::vector<std::uint32_t> rank;
     std::vector<std::uint32_t> distinct;
+    std::vector<std::uint8_t> nan;
     const std::uint32_t* column(std::size_t j, std::size_t rows) const noexcept { return rank.data() + j * rows; }
+    bool has_nan() const noexcept { return std::find(nan.begin(), nan.end(), 1) != nan.end(); }
 };
 
 // Up to this many rows a column is sorted through buckets, beyond it by the radix sort: buckets
@@ -155,23 +164,24 @@ constexpr std::size_t kBucketSortUpTo = 800;
 
 // The smallest and largest finite value of every column: one pass over the rows, the columns
 // side by side (independent chains); a column holding an infinity is passed again alone.
-void finite_ranges(const Objectives& f, std::vector<double>& lo, std::vector<double>& hi) {
+void finite_ranges(const MatrixView& f, std::vector<double>& lo, std::vector<double>& hi) {
     constexpr double inf = std::numeric_limits<double>::infinity();
-    lo.assign(f.cols, inf);
-    hi.assign(f.cols, -inf);
-    for (std::size_t i = 0; i < f.rows; ++i) {
-        const double* row = f.row(i);
-        for (std::size_t j = 0; j < f.cols; ++j) {
-            lo[j] = row[j] < lo[j] ? row[j] : lo[j];
-            hi[j] = row[j] > hi[j] ? row[j] : hi[j];
+    const std::size_t rows = f.extent(0), cols = f.extent(1);
+    lo.assign(cols, inf);
+    hi.assign(cols, -inf);
+    for (std::size_t i = 0; i < rows; ++i) {
+        for (std::size_t j = 0; j < cols; ++j) {
+            const double v = objective(f, i, j);
+            lo[j] = v < lo[j] ? v : lo[j];
+            hi[j] = v > hi[j] ? v : hi[j];
         }
     }
-    for (std::size_t j = 0; j < f.cols; ++j) {
+    for (std::size_t j = 0; j < cols; ++j) {
         if (lo[j] != -inf && hi[j] != inf) continue;
         lo[j] = inf;
         hi[j] = -inf;
-        for (std::size_t i = 0; i < f.rows; ++i) {
-            const double v = f.row(i)[j];
+        for (std::size_t i = 0; i < rows; ++i) {
+            const double v = objective(f, i, j);
             if (v == inf || v == -inf) continue;
             lo[j] = std::min(lo[j], v);
             hi[j] = std::max(hi[j], v);
@@ -183,29 +193,42 @@ void finite_ranges(const Objectives& f, std::vector<double>& lo, std::vector<dou
 // pool (each column's ranks are the same whoever computes them).
 constexpr std::size_t kColumnsInParallelFrom = 4096;
 
-DenseColumns dense_columns(const Objectives& f) {
+DenseColumns dense_columns(const MatrixView& f) {
+    const std::size_t rows = f.extent(0), cols = f.extent(1);
     DenseColumns dense;
-    dense.rank.resize(checked_mul(f.rows, f.cols));
-    dense.distinct.resize(f.cols);
-    const bool bucket_sort = f.rows <= kBucketSortUpTo;
+    dense.rank.resize(checked_mul(rows, cols));
+    dense.distinct.resize(cols);
+    dense.nan.resize(cols);
+    const bool bucket_sort = rows <= kBucketSortUpTo;
     std::vector<double> lo, hi;
     if (bucket_sort) finite_ranges(f, lo, hi);
     auto rank_columns = [&](std::size_t begin, std::size_t end) {
-        std::vector<KeyedRow> items(f.rows);
-        std::vector<double> column(bucket_sort ? f.rows : 0);
+        std::vector<KeyedRow> items(rows);
+        std::vector<double> column(bucket_sort ? rows : 0);
         KeySorter sorter;
         BucketSorter buckets;
         for (std::size_t j = begin; j < end; ++j) {
-            bool sorted = false;
+            bool sorted = false, nan = false;
             if (bucket_sort) {
-                for (std::size_t i = 0; i < f.rows; ++i) column[i] = f.row(i)[j];
-                sorted = buckets.sort(column.data(), f.rows, lo[j], hi[j], items);
+                for (std::size_t i = 0; i < rows; ++i) {
+                    column[i] = objective(f, i, j);
+                    nan |= std::isnan(column[i]);
+                }
+                sorted = nan || buckets.sort(column.data(), rows, lo[j], hi[j], items);
             }
             if (!sorted) {
-                for (std::uint32_t i = 0; i < f.rows; ++i) items[i] = {order_key(f.row(i)[j]), i};
-                sorter.sort(items);
+                for (std::uint32_t i = 0; i < rows; ++i) {
+                    const double v = objective(f, i, j);
+                    nan |= std::isnan(v);
+                    items[i] = {order_key(v), i};
+                }
+                if (!nan) sorter.sort(items);
             }
-            std::uint32_t* out = dense.rank.data() + j * f.rows;
+            if (nan) {
+                dense.nan[j] = 1;
+                continue;
+            }
+            std::uint32_t* out = dense.rank.data() + j * rows;
             std::uint32_t value = 0;
             for (std::size_t k = 0; k < items.size(); ++k) {
                 if (k > 0 && items[k].key != items[k - 1].key) ++value;
@@ -214,10 +237,10 @@ DenseColumns dense_columns(const Objectives& f) {
             dense.distinct[j] = value + 1;
         }
     };
-    if (f.rows >= kColumnsInParallelFrom && f.cols > 1 && pool::worker_count() > 1)
-        pool::parallel_for(f.cols, rank_columns);
+    if (rows >= kColumnsInParallelFrom && cols > 1 && pool::worker_count() > 1)
+        pool::parallel_for(cols, rank_columns);
     else
-        rank_columns(0, f.cols);
+        rank_columns(0, cols);
     return dense;
 }
 
@@ -358,13 +381,21 @@ std::vector<std::uint32_t> three_objective_ranks(const std::vector<std::uint32_t
 
 // Two objectives straight from the order keys, without dense ranks: rows sorted by the first
 // objective (ties by the second), each repeat of a row ranked as the row itself, the others
-// swept as in two_objective_ranks.
-std::vector<std::uint32_t> two_objective_chain(const Objectives& f) {
-    const std::size_t rows = f.rows;
+// swept as in two_objective_ranks. Nothing if a value is NaN.
+std::optional<std::vector<std::uint32_t>> two_objective_chain(const MatrixView& f) {
+    const std::size_t rows = f.extent(0);
     std::vector<KeyedRow> items(rows);
-    for (std::uint32_t i = 0; i < rows; ++i) items[i] = {order_key(f.row(i)[0]), i};
+    std::vector<std::uint64_t> second_key(rows);
+    bool nan = false;
+    for (std::uint32_t i = 0; i < rows; ++i) {
+        const double x = objective(f, i, 0), y = objective(f, i, 1);
+        nan |= std::isnan(x) | std::isnan(y);
+        items[i] = {order_key(x), i};
+        second_key[i] = order_key(y);
+    }
+    if (nan) return std::nullopt;
     KeySorter().sort(items);
-    auto second = [&](const KeyedRow& item) { return order_key(f.row(item.row)[1]); };
+    auto second = [&](const KeyedRow& item) { return second_key[item.row]; };
     for (std::size_t begin = 0, end; begin < rows; begin = end) {
         for (end = begin + 1; end < rows && items[end].key == items[begin].key; ++end) {}
         if (end - begin > 1)
@@ -386,12 +417,13 @@ std::vector<std::uint32_t> two_objective_chain(const Objectives& f) {
 
 }  // namespace
 
-std::vector<std::uint32_t> chain_ranks(const Objectives& f, Method method) {
-    const std::size_t rows = f.rows, cols = f.cols;
+std::optional<std::vector<std::uint32_t>> chain_ranks(const MatrixView& f, Method method) {
+    const std::size_t rows = f.extent(0), cols = f.extent(1);
     // No objective: all rows are equal and share the first front.
     if (cols == 0) return std::vector<std::uint32_t>(rows, 0);
     if (cols == 2) return two_objective_chain(f);
     DenseColumns dense = dense_columns(f);
+    if (dense.has_nan()) return std::nullopt;
     // One objective: every value is dominated by exactly the smaller ones.
     if (cols == 1) return std::move(dense.rank);
 

@@ -1,9 +1,8 @@
-// Non-dominated sorting's entry, which sends NaN-free input to the fast chain ranks and the rest
-// (and a few rows with more objectives than rows) to the pairwise classic path, and what both
-// share: the objectives' copy, fronts from ranks.
+// Non-dominated sorting's entry, which sends input to the fast chain ranks and what they turn
+// down (a NaN), with a few rows with more objectives than rows, to the pairwise classic path
+// on a copy of the objectives; and the fronts from ranks that both paths build.
 #include "algorithm/nds.hpp"
 
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -22,15 +21,8 @@ Objectives copy_objectives(const MatrixView& f) {
     out.cols = f.extent(1);
     out.values.resize(allocatable_count<double>(checked_mul(out.rows, out.cols)));
     double* dst = out.values.data();
-    bool nan = false;
-    for (std::size_t i = 0; i < out.rows; ++i) {
-        for (std::size_t k = 0; k < out.cols; ++k) {
-            const double v = f(i, k) + 0.0;  // -0.0 + 0.0 is +0.0; everything else unchanged
-            nan |= std::isnan(v);
-            *dst++ = v;
-        }
-    }
-    out.has_nan = nan;
+    for (std::size_t i = 0; i < out.rows; ++i)
+        for (std::size_t k = 0; k < out.cols; ++k) *dst++ = f(i, k) + 0.0;  // -0.0 + 0.0 is +0.0
     return out;
 }
 
@@ -58,9 +50,9 @@ std::string_view method_variable() { return environment::nds_method(); }
 
 // A few rows with more objectives than rows (2 x 1,000,000, 50 x 2,000): comparing every pair
 // of rows costs less than ranking every column, which the other methods start with.
-bool few_rows_many_objectives(const Objectives& f) {
+bool few_rows_many_objectives(std::size_t rows, std::size_t cols) {
     constexpr std::size_t kFewRows = 64;
-    return f.rows <= kFewRows && f.cols > f.rows;
+    return rows <= kFewRows && cols > rows;
 }
 
 }  // namespace
@@ -88,17 +80,18 @@ Fronts non_dominated_fronts(const MatrixView& f) {
         for (std::size_t i = 0; i < rows; ++i) fronts[0][i] = static_cast<std::int64_t>(i);
         return fronts;
     }
-    const nds::Objectives objectives = nds::copy_objectives(f);
     // Row ids of the fast path are 32-bit; a larger input would not fit in memory anyway, but
     // it would still be sorted correctly by the classic path.
     const nds::Method method = nds::method_setting();
-    if (objectives.has_nan || objectives.rows > UINT32_MAX || method == nds::Method::classic ||
-        (method == nds::Method::automatic && nds::few_rows_many_objectives(objectives)))
-        return nds::classic_fronts(objectives);
-    // The classic scan creates the worker pool on the first call with rows; the fast path
-    // does the same, so that which path ran is not visible in the process's threads.
-    pool::worker_count();
-    return nds::fronts_from_ranks(nds::chain_ranks(objectives, method));
+    const bool classic = rows > UINT32_MAX || method == nds::Method::classic ||
+                         (method == nds::Method::automatic && nds::few_rows_many_objectives(rows, f.extent(1)));
+    if (!classic) {
+        // The classic scan creates the worker pool on the first call with rows; the fast path
+        // does the same, so that which path ran is not visible in the process's threads.
+        pool::worker_count();
+        if (auto ranks = nds::chain_ranks(f, method)) return nds::fronts_from_ranks(*ranks);
+    }
+    return nds::classic_fronts(nds::copy_objectives(f));
 }
 
 }  // namespace rc::algorithm

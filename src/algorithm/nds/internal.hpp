@@ -9,19 +9,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "algorithm/nds.hpp"
 
 namespace rc::algorithm::nds {
 
-// The objective matrix copied row-major, with -0.0 turned into +0.0 (the two compare equal
-// anyway; this lets equal values be equal bits). NaN stays NaN.
+// The objective matrix copied row-major for the classic scan, with -0.0 turned into +0.0 (the
+// two compare equal anyway). NaN stays NaN.
 struct Objectives {
     std::vector<double> values;
     std::size_t rows = 0;
     std::size_t cols = 0;
-    bool has_nan = false;
 
     const double* row(std::size_t i) const noexcept { return values.data() + i * cols; }
 };
@@ -37,8 +37,11 @@ Fronts classic_fronts(const Objectives& f);
 enum class Method { automatic, classic, front_lists, front_tree };
 Method method_setting();
 
-// NaN-free input only: the front index of every row, by longest dominator chain.
-std::vector<std::uint32_t> chain_ranks(const Objectives& f, Method method);
+// The front index of every row, by longest dominator chain, read from the caller's matrix
+// without a copy: each value is read once per pass, -0.0 as +0.0, and every pass keeps what
+// it read, so a value changing under it cannot make a sort inconsistent. Nothing when a NaN
+// turns up: then dominance may be cyclic, and only the classic scan applies.
+std::optional<std::vector<std::uint32_t>> chain_ranks(const MatrixView& f, Method method);
 
 // Coordinates of `count` points in `dims` columns, column after column.
 struct PointColumns {
