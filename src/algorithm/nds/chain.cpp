@@ -27,10 +27,6 @@ struct KeyedRow {
     std::uint32_t row;
 };
 
-// Objective j of row i as every pass here reads it: -0.0 + 0.0 is +0.0, so that values that
-// compare equal have equal bits; everything else is unchanged.
-double objective(const MatrixView& f, std::size_t i, std::size_t j) noexcept { return f(i, j) + 0.0; }
-
 // An unsigned integer with the order of the double (valid without NaN and with -0.0 gone).
 std::uint64_t order_key(double value) noexcept {
     const auto bits = std::bit_cast<std::uint64_t>(value);

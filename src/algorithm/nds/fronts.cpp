@@ -22,7 +22,7 @@ Objectives copy_objectives(const MatrixView& f) {
     out.values.resize(allocatable_count<double>(checked_mul(out.rows, out.cols)));
     double* dst = out.values.data();
     for (std::size_t i = 0; i < out.rows; ++i)
-        for (std::size_t k = 0; k < out.cols; ++k) *dst++ = f(i, k) + 0.0;  // -0.0 + 0.0 is +0.0
+        for (std::size_t k = 0; k < out.cols; ++k) *dst++ = objective(f, i, k);
     return out;
 }
 

@@ -16,6 +16,10 @@
 
 namespace rc::algorithm::nds {
 
+// Objective j of row i as every pass of sorting reads it: -0.0 + 0.0 is +0.0, so that values
+// that compare equal have equal bits; everything else, NaN included, is unchanged.
+inline double objective(const MatrixView& f, std::size_t i, std::size_t j) noexcept { return f(i, j) + 0.0; }
+
 // The objective matrix copied row-major for the classic scan, with -0.0 turned into +0.0 (the
 // two compare equal anyway). NaN stays NaN.
 struct Objectives {
