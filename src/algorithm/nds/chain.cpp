@@ -240,10 +240,18 @@ DenseColumns dense_columns(const MatrixView& f) {
     return dense;
 }
 
-// Rows in lexicographic order of their objectives. Mostly distinct first values (the common
-// case): a counting sort by the first column, then a comparison sort of each run of equal
-// first values by the rest. Otherwise stable counting sorts by the last column, then the one
-// before, and so on to the first.
+// Runs of equal first values this long on average go to the counting sorts, which take a pass
+// per column: with a first column of 10 values at 50,000 x 5 they took 0.76 of the
+// comparisons' time, of 3 values at 20,000 x 8 0.48, while rounded shells' runs of 5 to 11 took
+// 0.96-0.99 of their time by comparisons from four columns, and 1.016 times it in three.
+constexpr std::size_t long_runs(std::size_t cols) { return cols > 3 ? 16 : 2; }
+
+// Rows in lexicographic order of their objectives (two or more). With short runs of equal
+// first values (the common case: distinct or rounded values): a counting sort by the first
+// column, then each run sorted by the second column's ranks, gathered once beside the rows so
+// that comparisons read neighbouring integers, and rows tied there too by the remaining
+// columns. With long runs (objectives on a coarse grid) stable counting sorts by the last
+// column, then the one before, and so on to the first, cost less than comparisons.
 std::vector<std::uint32_t> lexicographic_order(const DenseColumns& dense, std::size_t rows, std::size_t cols) {
     std::vector<std::uint32_t> order(rows), next(rows);
     std::iota(order.begin(), order.end(), 0u);
@@ -256,22 +264,33 @@ std::vector<std::uint32_t> lexicographic_order(const DenseColumns& dense, std::s
         for (std::uint32_t row : order) next[count[key[row]]++] = row;
         order.swap(next);
     };
-    if (2 * dense.distinct[0] < rows) {
+    if (dense.distinct[0] * long_runs(cols) < rows) {
         for (std::size_t j = cols; j-- > 0;) counting_sort(j);
         return order;
     }
-    counting_sort(0);
-    const std::uint32_t* first = dense.column(0, rows);
+    counting_sort(0);  // count[v] is now where the run of first value v ends
+    const std::uint32_t* second = dense.column(1, rows);
     auto rest_less = [&](std::uint32_t a, std::uint32_t b) {
-        for (std::size_t j = 1; j < cols; ++j) {
+        for (std::size_t j = 2; j < cols; ++j) {
             const std::uint32_t* key = dense.column(j, rows);
             if (key[a] != key[b]) return key[a] < key[b];
         }
         return false;
     };
-    for (std::size_t begin = 0, end; begin < rows; begin = end) {
-        for (end = begin + 1; end < rows && first[order[end]] == first[order[begin]]; ++end) {}
-        if (end - begin > 1) std::sort(order.begin() + begin, order.begin() + end, rest_less);
+    std::vector<std::uint64_t> keyed;  // (second rank, row) of a run
+    for (std::size_t v = 0, begin = 0; v < dense.distinct[0]; begin = count[v++]) {
+        const std::size_t end = count[v];
+        if (end - begin < 2) continue;
+        keyed.clear();
+        for (std::size_t k = begin; k < end; ++k) keyed.push_back(std::uint64_t{second[order[k]]} << 32 | order[k]);
+        std::sort(keyed.begin(), keyed.end());
+        for (std::size_t k = 0, tie_end; k < keyed.size(); k = tie_end) {
+            order[begin + k] = static_cast<std::uint32_t>(keyed[k]);
+            for (tie_end = k + 1; tie_end < keyed.size() && keyed[tie_end] >> 32 == keyed[k] >> 32; ++tie_end)
+                order[begin + tie_end] = static_cast<std::uint32_t>(keyed[tie_end]);
+            if (tie_end - k > 1)
+                std::sort(order.begin() + begin + k, order.begin() + begin + tie_end, rest_less);
+        }
     }
     return order;
 }
