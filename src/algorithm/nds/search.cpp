@@ -304,8 +304,10 @@ std::vector<std::uint32_t> ranks_in_halves(const PointColumns& columns, std::siz
     std::vector<std::uint32_t> floor(later);
     std::vector<std::uint8_t> candidate(later);
     std::optional<Index> earlier;
-    Front<S> lifted;                       // the later points their floor lifts
-    std::vector<std::uint32_t> lifted_at;  // and their places in the later half, in order
+    // The later points their floor lifts, by their rank within the half, and their places in
+    // the later half, in order.
+    std::vector<Front<S>> lifted;
+    std::vector<std::vector<std::uint32_t>> lifted_at;
     constexpr std::size_t kPiece = 256;    // later points ranked, searched or marked at a time
     const std::size_t pieces = (later + kPiece - 1) / kPiece;
     // Tasks in the order taken: the two halves, the floors' pieces, collecting the lifted
@@ -364,20 +366,36 @@ std::vector<std::uint32_t> ranks_in_halves(const PointColumns& columns, std::siz
             for (std::size_t p = 0; p < later; ++p) {
                 if (floor[p] <= rank[half + p]) continue;
                 query.load_point(columns, half + p);
-                lifted.add(scan.lanes, query.coords(), dims);
-                lifted_at.push_back(static_cast<std::uint32_t>(p));
+                const std::uint32_t own = rank[half + p];
+                if (own >= lifted.size()) {
+                    lifted.resize(own + 1);
+                    lifted_at.resize(own + 1);
+                }
+                lifted[own].add(scan.lanes, query.coords(), dims);
+                lifted_at[own].push_back(static_cast<std::uint32_t>(p));
                 candidate[p] = 1;
             }
         } else {
             if (!wait_for(collected, 1) || lifted.empty()) return;
             const std::size_t begin = (task - collect - 1) * kPiece, end = std::min(later, begin + kPiece);
-            // Only the lifted points before a point can dominate it.
-            auto before = std::lower_bound(lifted_at.begin(), lifted_at.end(), begin);
+            // Only the lifted points before a point can dominate it, and only those ranked below
+            // it within the half (a dominator within the half ranks lower there): before[r]
+            // counts the lifted points of rank r before the point.
+            std::vector<std::size_t> before(lifted.size());
+            for (std::size_t r = 0; r < lifted.size(); ++r)
+                before[r] = static_cast<std::size_t>(
+                    std::lower_bound(lifted_at[r].begin(), lifted_at[r].end(), begin) - lifted_at[r].begin());
             for (std::size_t p = begin; p < end; ++p) {
-                while (before != lifted_at.end() && *before < p) ++before;
-                if (candidate[p] || before == lifted_at.begin()) continue;
-                query.load_point(columns, half + p);
-                candidate[p] = query.dominated_by_first(lifted, static_cast<std::size_t>(before - lifted_at.begin()));
+                if (candidate[p]) continue;
+                const std::size_t below = std::min<std::size_t>(rank[half + p], lifted.size());
+                bool loaded = false;
+                for (std::size_t r = below; r-- > 0 && !candidate[p];) {
+                    while (before[r] < lifted_at[r].size() && lifted_at[r][before[r]] < p) ++before[r];
+                    if (before[r] == 0) continue;
+                    if (!loaded) query.load_point(columns, half + p);
+                    loaded = true;
+                    candidate[p] = query.dominated_by_first(lifted[r], before[r]);
+                }
             }
         }
     };
