@@ -8,12 +8,15 @@
 // computed here, on the distinct rows in lexicographic order: equal rows never dominate one
 // another and share their front, and a row can only be dominated by rows before it.
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <numeric>
 #include <optional>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "algorithm/nds/internal.hpp"
@@ -142,13 +145,22 @@ private:
     std::vector<std::uint32_t> end_;
 };
 
+// Rows in order of their first two objectives, and the ranges [begin, end) of that order
+// holding rows equal in both.
+struct FirstTwoOrder {
+    std::vector<std::uint32_t> order;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ties;
+};
+
 // Objective j of row i as its dense rank among the column's values (equal values, equal
-// ranks), at column[j * rows + i]; also the number of distinct values of each column, and
-// whether it held a NaN (then its ranks are left unfinished).
+// ranks), at column[j * rows + i]; also the number of distinct values of each column (0 for a
+// column holding a NaN, whose ranks are left unfinished, and whether it did), and the order by
+// the first two columns when the ranking computed it beside the others.
 struct DenseColumns {
     std::vector<std::uint32_t> rank;
     std::vector<std::uint32_t> distinct;
     std::vector<std::uint8_t> nan;
+    std::optional<FirstTwoOrder> first_two;
     const std::uint32_t* column(std::size_t j, std::size_t rows) const noexcept { return rank.data() + j * rows; }
     bool has_nan() const noexcept { return std::find(nan.begin(), nan.end(), 1) != nan.end(); }
 };
@@ -183,6 +195,44 @@ void finite_ranges(const MatrixView& f, std::vector<double>& lo, std::vector<dou
             hi[j] = std::max(hi[j], v);
         }
     }
+}
+
+// Runs of equal first values this long on average go to the counting sorts, which take a pass
+// per column: with a first column of 10 values at 50,000 x 5 they took 0.76 of the
+// comparisons' time, of 3 values at 20,000 x 8 0.48, while rounded shells' runs of 5 to 11 took
+// 0.96-0.99 of their time by comparisons from four columns, and 1.016 times it in three.
+bool long_runs(const DenseColumns& dense, std::size_t rows, std::size_t cols) {
+    return dense.distinct[0] * (cols > 3 ? 16 : 2) < rows;
+}
+
+// Rows by their first two columns: a counting sort by the first, then each run of equal first
+// values sorted by the second column's ranks, gathered once beside the rows so that
+// comparisons read neighbouring integers. Also the runs of rows equal in both.
+FirstTwoOrder order_by_first_two(const DenseColumns& dense, std::size_t rows) {
+    FirstTwoOrder out;
+    out.order.resize(rows);
+    const std::uint32_t* first = dense.column(0, rows);
+    const std::uint32_t* second = dense.column(1, rows);
+    std::vector<std::size_t> end(dense.distinct[0] + 1, 0);  // then where each run ends
+    for (std::size_t i = 0; i < rows; ++i) ++end[first[i] + 1];
+    std::partial_sum(end.begin(), end.end(), end.begin());
+    for (std::uint32_t i = 0; i < rows; ++i) out.order[end[first[i]]++] = i;
+    std::vector<std::uint64_t> keyed;  // (second rank, row) of a run
+    for (std::size_t v = 0, begin = 0; v < dense.distinct[0]; begin = end[v++]) {
+        if (end[v] - begin < 2) continue;
+        keyed.clear();
+        for (std::size_t k = begin; k < end[v]; ++k)
+            keyed.push_back(std::uint64_t{second[out.order[k]]} << 32 | out.order[k]);
+        std::sort(keyed.begin(), keyed.end());
+        for (std::size_t k = 0, tie_end; k < keyed.size(); k = tie_end) {
+            out.order[begin + k] = static_cast<std::uint32_t>(keyed[k]);
+            for (tie_end = k + 1; tie_end < keyed.size() && keyed[tie_end] >> 32 == keyed[k] >> 32; ++tie_end)
+                out.order[begin + tie_end] = static_cast<std::uint32_t>(keyed[tie_end]);
+            if (tie_end - k > 1)
+                out.ties.emplace_back(static_cast<std::uint32_t>(begin + k), static_cast<std::uint32_t>(begin + tie_end));
+        }
+    }
+    return out;
 }
 
 // From this many rows, with two or more workers, the columns are ranked side by side on the
@@ -233,43 +283,63 @@ DenseColumns dense_columns(const MatrixView& f) {
             dense.distinct[j] = value + 1;
         }
     };
-    if (rows >= kColumnsInParallelFrom && cols > 1 && pool::worker_count() > 1)
-        pool::parallel_for(cols, rank_columns);
-    else
+    if (rows < kColumnsInParallelFrom || cols < 2 || pool::worker_count() < 2) {
         rank_columns(0, cols);
+        return dense;
+    }
+    // The columns are taken one at a time, in order; in three or more, one more task orders the
+    // rows by the first two as soon as both are ranked, beside the ranking of the rest (which
+    // would otherwise leave a worker idle at an odd number of columns, and the order to the
+    // calling thread alone). It waits only for columns taken before it, which end however
+    // they end: their counts go up in a destructor.
+    const std::size_t tasks = cols > 2 ? cols + 1 : cols;
+    std::atomic<std::size_t> next_task{0}, first_two_ended{0};
+    struct Count {
+        std::atomic<std::size_t>& count;
+        ~Count() { count.fetch_add(1, std::memory_order_release); }
+    };
+    pool::parallel_for(pool::worker_count(), [&](std::size_t, std::size_t) {
+        for (std::size_t task; (task = next_task.fetch_add(1, std::memory_order_relaxed)) < tasks;) {
+            if (pool::stop_requested()) return;
+            if (task < 2) {
+                Count ended{first_two_ended};
+                rank_columns(task, task + 1);
+            } else if (task < cols) {
+                rank_columns(task, task + 1);
+            } else {
+                while (first_two_ended.load(std::memory_order_acquire) < 2)
+                    if (pool::stop_requested()) return;
+                    else std::this_thread::yield();
+                // Not after a NaN or a failure (no distinct count), nor where counting sorts win.
+                if (dense.distinct[0] > 0 && dense.distinct[1] > 0 && !long_runs(dense, rows, cols))
+                    dense.first_two = order_by_first_two(dense, rows);
+            }
+        }
+    });
     return dense;
 }
 
-// Runs of equal first values this long on average go to the counting sorts, which take a pass
-// per column: with a first column of 10 values at 50,000 x 5 they took 0.76 of the
-// comparisons' time, of 3 values at 20,000 x 8 0.48, while rounded shells' runs of 5 to 11 took
-// 0.96-0.99 of their time by comparisons from four columns, and 1.016 times it in three.
-constexpr std::size_t long_runs(std::size_t cols) { return cols > 3 ? 16 : 2; }
-
-// Rows in lexicographic order of their objectives (two or more). With short runs of equal
-// first values (the common case: distinct or rounded values): a counting sort by the first
-// column, then each run sorted by the second column's ranks, gathered once beside the rows so
-// that comparisons read neighbouring integers, and rows tied there too by the remaining
-// columns. With long runs (objectives on a coarse grid) stable counting sorts by the last
-// column, then the one before, and so on to the first, cost less than comparisons.
-std::vector<std::uint32_t> lexicographic_order(const DenseColumns& dense, std::size_t rows, std::size_t cols) {
-    std::vector<std::uint32_t> order(rows), next(rows);
-    std::iota(order.begin(), order.end(), 0u);
-    std::vector<std::size_t> count;
-    auto counting_sort = [&](std::size_t j) {
-        const std::uint32_t* key = dense.column(j, rows);
-        count.assign(dense.distinct[j] + 1, 0);
-        for (std::uint32_t row : order) ++count[key[row] + 1];
-        std::partial_sum(count.begin(), count.end(), count.begin());
-        for (std::uint32_t row : order) next[count[key[row]]++] = row;
-        order.swap(next);
-    };
-    if (dense.distinct[0] * long_runs(cols) < rows) {
-        for (std::size_t j = cols; j-- > 0;) counting_sort(j);
+// Rows in lexicographic order of their objectives (three or more). With short runs of equal
+// first values (the common case: distinct or rounded values): the order by the first two
+// columns (taken from `dense` when the ranking computed it), then rows tied in both by the
+// remaining columns. With long runs (objectives on a coarse grid) stable counting sorts by the
+// last column, then the one before, and so on to the first, cost less than comparisons.
+std::vector<std::uint32_t> lexicographic_order(DenseColumns& dense, std::size_t rows, std::size_t cols) {
+    if (long_runs(dense, rows, cols)) {
+        std::vector<std::uint32_t> order(rows), next(rows);
+        std::iota(order.begin(), order.end(), 0u);
+        std::vector<std::size_t> count;
+        for (std::size_t j = cols; j-- > 0;) {
+            const std::uint32_t* key = dense.column(j, rows);
+            count.assign(dense.distinct[j] + 1, 0);
+            for (std::uint32_t row : order) ++count[key[row] + 1];
+            std::partial_sum(count.begin(), count.end(), count.begin());
+            for (std::uint32_t row : order) next[count[key[row]]++] = row;
+            order.swap(next);
+        }
         return order;
     }
-    counting_sort(0);  // count[v] is now where the run of first value v ends
-    const std::uint32_t* second = dense.column(1, rows);
+    FirstTwoOrder by_two = dense.first_two ? std::move(*dense.first_two) : order_by_first_two(dense, rows);
     auto rest_less = [&](std::uint32_t a, std::uint32_t b) {
         for (std::size_t j = 2; j < cols; ++j) {
             const std::uint32_t* key = dense.column(j, rows);
@@ -277,22 +347,9 @@ std::vector<std::uint32_t> lexicographic_order(const DenseColumns& dense, std::s
         }
         return false;
     };
-    std::vector<std::uint64_t> keyed;  // (second rank, row) of a run
-    for (std::size_t v = 0, begin = 0; v < dense.distinct[0]; begin = count[v++]) {
-        const std::size_t end = count[v];
-        if (end - begin < 2) continue;
-        keyed.clear();
-        for (std::size_t k = begin; k < end; ++k) keyed.push_back(std::uint64_t{second[order[k]]} << 32 | order[k]);
-        std::sort(keyed.begin(), keyed.end());
-        for (std::size_t k = 0, tie_end; k < keyed.size(); k = tie_end) {
-            order[begin + k] = static_cast<std::uint32_t>(keyed[k]);
-            for (tie_end = k + 1; tie_end < keyed.size() && keyed[tie_end] >> 32 == keyed[k] >> 32; ++tie_end)
-                order[begin + tie_end] = static_cast<std::uint32_t>(keyed[tie_end]);
-            if (tie_end - k > 1)
-                std::sort(order.begin() + begin + k, order.begin() + begin + tie_end, rest_less);
-        }
-    }
-    return order;
+    for (const auto& [begin, end] : by_two.ties)
+        std::sort(by_two.order.begin() + begin, by_two.order.begin() + end, rest_less);
+    return std::move(by_two.order);
 }
 
 struct DistinctRows {
@@ -300,7 +357,7 @@ struct DistinctRows {
     std::vector<std::uint32_t> of_row;     // position in first_row of every input row
 };
 
-DistinctRows distinct_rows(const DenseColumns& dense, std::size_t rows, std::size_t cols) {
+DistinctRows distinct_rows(DenseColumns& dense, std::size_t rows, std::size_t cols) {
     const auto order = lexicographic_order(dense, rows, cols);
     auto same = [&](std::uint32_t a, std::uint32_t b) {
         for (std::size_t j = 0; j < cols; ++j)
