@@ -3,10 +3,12 @@
 // would, as long as each index writes only its own results.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <type_traits>
 #include <utility>
+#include <thread>
 #include <vector>
 
 #include "core/buffer.hpp"
@@ -44,6 +46,22 @@ void parallel_for(std::size_t n, const std::function<void(std::size_t, std::size
 // True inside parallel_for's body when the job was cancelled: a body that runs long over its
 // range checks it between indices and returns early (the job's result is discarded anyway).
 bool stop_requested() noexcept;
+
+// For the tasks of one job that wait for tasks taken before them: each end of such a task
+// adds one to a count as its scope closes, however it ends (a failed allocation too), so a
+// waiting task never waits for a task that failed.
+struct CountOnExit {
+    std::atomic<std::size_t>& count;
+    ~CountOnExit() { count.fetch_add(1, std::memory_order_release); }
+};
+
+// Waits, yielding, until `count` reaches `value`; false when the job was cancelled.
+inline bool wait_for_count(const std::atomic<std::size_t>& count, std::size_t value) {
+    while (count.load(std::memory_order_acquire) < value)
+        if (stop_requested()) return false;
+        else std::this_thread::yield();
+    return true;
+}
 
 // result[i] = f(i) for i in [0, n), computed in parallel and placed by index.
 template <class F>

@@ -15,7 +15,6 @@
 #include <limits>
 #include <numeric>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -294,22 +293,16 @@ DenseColumns dense_columns(const MatrixView& f) {
     // they end: their counts go up in a destructor.
     const std::size_t tasks = cols > 2 ? cols + 1 : cols;
     std::atomic<std::size_t> next_task{0}, first_two_ended{0};
-    struct Count {
-        std::atomic<std::size_t>& count;
-        ~Count() { count.fetch_add(1, std::memory_order_release); }
-    };
     pool::parallel_for(pool::worker_count(), [&](std::size_t, std::size_t) {
         for (std::size_t task; (task = next_task.fetch_add(1, std::memory_order_relaxed)) < tasks;) {
             if (pool::stop_requested()) return;
             if (task < 2) {
-                Count ended{first_two_ended};
+                pool::CountOnExit ended{first_two_ended};
                 rank_columns(task, task + 1);
             } else if (task < cols) {
                 rank_columns(task, task + 1);
             } else {
-                while (first_two_ended.load(std::memory_order_acquire) < 2)
-                    if (pool::stop_requested()) return;
-                    else std::this_thread::yield();
+                if (!pool::wait_for_count(first_two_ended, 2)) return;
                 // Not after a NaN or a failure (no distinct count), nor where counting sorts win.
                 if (dense.distinct[0] > 0 && dense.distinct[1] > 0 && !long_runs(dense, rows, cols))
                     dense.first_two = order_by_first_two(dense, rows);

@@ -316,28 +316,18 @@ std::vector<std::uint32_t> ranks_in_halves(const PointColumns& columns, std::siz
     const std::size_t floors = 2, collect = floors + pieces, tasks = collect + 1 + pieces;
     std::atomic<std::size_t> next_task{0}, earlier_ended{0}, settled{0}, collected{0};
     std::atomic<std::size_t> later_ranked{0};  // later points ranked within their half so far
-    struct Count {
-        std::atomic<std::size_t>& count;
-        ~Count() { count.fetch_add(1, std::memory_order_release); }
-    };
     struct AllRanked {
         std::atomic<std::size_t>& ranked;
         std::size_t all;
         ~AllRanked() { ranked.store(all, std::memory_order_release); }
     };
-    auto wait_for = [](const std::atomic<std::size_t>& count, std::size_t value) {
-        while (count.load(std::memory_order_acquire) < value)
-            if (pool::stop_requested()) return false;
-            else std::this_thread::yield();
-        return true;
-    };
     auto run = [&](std::size_t task, Query<S>& query) {
         if (task == 0) {
-            Count ended{earlier_ended};
+            pool::CountOnExit ended{earlier_ended};
             earlier.emplace(columns, half, scan);
             rank_in_order<S>(*earlier, columns, 0, half, scan, rank.data());
         } else if (task == 1) {
-            Count ended{settled};
+            pool::CountOnExit ended{settled};
             AllRanked ranked{later_ranked, later};
             PointColumns own;
             own.count = later;
@@ -352,17 +342,17 @@ std::vector<std::uint32_t> ranks_in_halves(const PointColumns& columns, std::siz
                 later_ranked.store(std::min(later, begin + kPiece), std::memory_order_release);
             }
         } else if (task < collect) {
-            Count ended{settled};
+            pool::CountOnExit ended{settled};
             const std::size_t begin = (task - floors) * kPiece, end = std::min(later, begin + kPiece);
-            if (!wait_for(earlier_ended, 1) || !earlier) return;
+            if (!pool::wait_for_count(earlier_ended, 1) || !earlier) return;
             const bool ranked = later_ranked.load(std::memory_order_acquire) >= end;
             for (std::size_t p = begin; p < end; ++p) {
                 query.load_point(columns, half + p);
                 floor[p] = static_cast<std::uint32_t>(earlier->rank_at_least(query, ranked ? rank[half + p] : 0));
             }
         } else if (task == collect) {
-            Count ended{collected};
-            if (!wait_for(settled, 1 + pieces)) return;
+            pool::CountOnExit ended{collected};
+            if (!pool::wait_for_count(settled, 1 + pieces)) return;
             for (std::size_t p = 0; p < later; ++p) {
                 if (floor[p] <= rank[half + p]) continue;
                 query.load_point(columns, half + p);
@@ -376,7 +366,7 @@ std::vector<std::uint32_t> ranks_in_halves(const PointColumns& columns, std::siz
                 candidate[p] = 1;
             }
         } else {
-            if (!wait_for(collected, 1) || lifted.empty()) return;
+            if (!pool::wait_for_count(collected, 1) || lifted.empty()) return;
             const std::size_t begin = (task - collect - 1) * kPiece, end = std::min(later, begin + kPiece);
             // Only the lifted points before a point can dominate it, and only those ranked below
             // it within the half (a dominator within the half ranks lower there): before[r]
