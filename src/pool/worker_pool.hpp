@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <thread>
 #include <type_traits>
 #include <utility>
-#include <thread>
 #include <vector>
 
 #include "core/buffer.hpp"
