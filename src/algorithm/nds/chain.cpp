@@ -222,7 +222,9 @@ FirstTwoOrder order_by_first_two(const DenseColumns& dense, std::size_t rows) {
         keyed.clear();
         for (std::size_t k = begin; k < end[v]; ++k)
             keyed.push_back(std::uint64_t{second[out.order[k]]} << 32 | out.order[k]);
-        std::sort(keyed.begin(), keyed.end());
+        // A comparator of our own: the default order on plain integers would link the C++
+        // library's prebuilt sort, and with it zig's runtime copies of memcpy and memset.
+        std::sort(keyed.begin(), keyed.end(), [](std::uint64_t a, std::uint64_t b) { return a < b; });
         for (std::size_t k = 0, tie_end; k < keyed.size(); k = tie_end) {
             out.order[begin + k] = static_cast<std::uint32_t>(keyed[k]);
             for (tie_end = k + 1; tie_end < keyed.size() && keyed[tie_end] >> 32 == keyed[k] >> 32; ++tie_end)
