@@ -15,6 +15,7 @@
 #include <limits>
 #include <numeric>
 #include <optional>
+#include <ranges>
 #include <utility>
 #include <vector>
 
@@ -204,23 +205,51 @@ bool long_runs(const DenseColumns& dense, std::size_t rows, std::size_t cols) {
     return dense.distinct[0] * (cols > 3 ? 16 : 2) < rows;
 }
 
-// Rows by their first two columns: a counting sort by the first, then each run of equal first
-// values sorted by the second column's ranks, gathered once beside the rows so that
-// comparisons read neighbouring integers. Also the runs of rows equal in both.
+// Rows of `in` stably sorted by key[row] (values 0 to values - 1) into `out`; `at` is left
+// holding where the rows of each value end.
+template <class Rows>
+void counting_sort(const std::uint32_t* key, std::uint32_t values, const Rows& in, std::uint32_t* out,
+                   std::vector<std::uint32_t>& at) {
+    at.assign(std::size_t{values} + 1, 0);
+    for (std::uint32_t row : in) ++at[key[row] + 1];
+    std::partial_sum(at.begin(), at.end(), at.begin());
+    for (std::uint32_t row : in) out[at[key[row]]++] = row;
+}
+
+// Rows by their first two columns, rows equal in both in row order, and the runs of such rows.
+// Where first values repeat (runs of 1.25 rows on average or more), a counting sort by the
+// second column and then one by the first, which keeps that order within each run. Otherwise a
+// counting sort by the first, then each run of equal first values sorted by (second rank, row)
+// keys gathered once beside the rows, so that comparisons read neighbouring integers. On
+// rounded shells the two counting sorts took the lexicographic order 0.9 of the runs' sorting
+// time at 10,000 rows (runs of 1.6 to 1.9), 0.7 at 50,000 (4.8), 0.6 at 100,000 (10); with
+// distinct first values (every run one row) 1.4 times it, its pass by the second column wasted.
 FirstTwoOrder order_by_first_two(const DenseColumns& dense, std::size_t rows) {
     FirstTwoOrder out;
     out.order.resize(rows);
     const std::uint32_t* first = dense.column(0, rows);
     const std::uint32_t* second = dense.column(1, rows);
-    std::vector<std::size_t> end(dense.distinct[0] + 1, 0);  // then where each run ends
-    for (std::size_t i = 0; i < rows; ++i) ++end[first[i] + 1];
-    std::partial_sum(end.begin(), end.end(), end.begin());
-    for (std::uint32_t i = 0; i < rows; ++i) out.order[end[first[i]]++] = i;
+    const auto all_rows = std::views::iota(std::uint32_t{0}, static_cast<std::uint32_t>(rows));
+    std::vector<std::uint32_t> at;  // then where each run of equal first values ends
+    if (4 * rows >= 5 * std::size_t{dense.distinct[0]}) {
+        std::vector<std::uint32_t> by_second(rows);
+        counting_sort(second, dense.distinct[1], all_rows, by_second.data(), at);
+        counting_sort(first, dense.distinct[0], by_second, out.order.data(), at);
+        for (std::size_t k = 0, tie_end; k < rows; k = tie_end) {
+            const std::uint32_t row = out.order[k];
+            for (tie_end = k + 1; tie_end < rows && first[out.order[tie_end]] == first[row] &&
+                                  second[out.order[tie_end]] == second[row];
+                 ++tie_end) {}
+            if (tie_end - k > 1) out.ties.emplace_back(static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(tie_end));
+        }
+        return out;
+    }
+    counting_sort(first, dense.distinct[0], all_rows, out.order.data(), at);
     std::vector<std::uint64_t> keyed;  // (second rank, row) of a run
-    for (std::size_t v = 0, begin = 0; v < dense.distinct[0]; begin = end[v++]) {
-        if (end[v] - begin < 2) continue;
+    for (std::size_t v = 0, begin = 0; v < dense.distinct[0]; begin = at[v++]) {
+        if (at[v] - begin < 2) continue;
         keyed.clear();
-        for (std::size_t k = begin; k < end[v]; ++k)
+        for (std::size_t k = begin; k < at[v]; ++k)
             keyed.push_back(std::uint64_t{second[out.order[k]]} << 32 | out.order[k]);
         // A comparator of our own: the default order on plain integers would link the C++
         // library's prebuilt sort, and with it zig's runtime copies of memcpy and memset.
@@ -321,15 +350,10 @@ DenseColumns dense_columns(const MatrixView& f) {
 // last column, then the one before, and so on to the first, cost less than comparisons.
 std::vector<std::uint32_t> lexicographic_order(DenseColumns& dense, std::size_t rows, std::size_t cols) {
     if (long_runs(dense, rows, cols)) {
-        std::vector<std::uint32_t> order(rows), next(rows);
+        std::vector<std::uint32_t> order(rows), next(rows), at;
         std::iota(order.begin(), order.end(), 0u);
-        std::vector<std::size_t> count;
         for (std::size_t j = cols; j-- > 0;) {
-            const std::uint32_t* key = dense.column(j, rows);
-            count.assign(dense.distinct[j] + 1, 0);
-            for (std::uint32_t row : order) ++count[key[row] + 1];
-            std::partial_sum(count.begin(), count.end(), count.begin());
-            for (std::uint32_t row : order) next[count[key[row]]++] = row;
+            counting_sort(dense.column(j, rows), dense.distinct[j], order, next.data(), at);
             order.swap(next);
         }
         return order;
