@@ -376,20 +376,51 @@ struct DistinctRows {
     std::vector<std::uint32_t> of_row;     // position in first_row of every input row
 };
 
-DistinctRows distinct_rows(DenseColumns& dense, std::size_t rows, std::size_t cols) {
-    const auto order = lexicographic_order(dense, rows, cols);
-    auto same = [&](std::uint32_t a, std::uint32_t b) {
-        for (std::size_t j = 0; j < cols; ++j)
-            if (dense.column(j, rows)[a] != dense.column(j, rows)[b]) return false;
-        return true;
-    };
+bool same_row(const DenseColumns& dense, std::size_t rows, std::size_t cols, std::uint32_t a, std::uint32_t b) {
+    for (std::size_t j = 0; j < cols; ++j)
+        if (dense.column(j, rows)[a] != dense.column(j, rows)[b]) return false;
+    return true;
+}
+
+// `order`: the rows in lexicographic order.
+DistinctRows distinct_rows(const DenseColumns& dense, std::size_t rows, std::size_t cols,
+                           const std::vector<std::uint32_t>& order) {
     DistinctRows distinct;
     distinct.of_row.resize(rows);
     for (std::size_t k = 0; k < rows; ++k) {
-        if (k == 0 || !same(order[k], order[k - 1])) distinct.first_row.push_back(order[k]);
+        if (k == 0 || !same_row(dense, rows, cols, order[k], order[k - 1])) distinct.first_row.push_back(order[k]);
         distinct.of_row[order[k]] = static_cast<std::uint32_t>(distinct.first_row.size() - 1);
     }
     return distinct;
+}
+
+// The objectives after the first of `points` (rows of distinct points in lexicographic order),
+// as the front search takes them.
+PointColumns point_columns(const DenseColumns& dense, std::size_t rows, std::size_t cols,
+                           const std::vector<std::uint32_t>& points) {
+    PointColumns columns;
+    columns.count = points.size();
+    columns.dims = cols - 1;
+    for (std::size_t j = 1; j < cols; ++j) columns.largest = std::max(columns.largest, dense.distinct[j] - 1);
+    columns.values.resize(checked_mul(columns.count, columns.dims));
+    for (std::size_t j = 1; j < cols; ++j)
+        for (std::size_t p = 0; p < columns.count; ++p)
+            columns.values[(j - 1) * columns.count + p] = dense.column(j, rows)[points[p]];
+    return columns;
+}
+
+// The sample's fronts, its points evenly spread over `order` (rows in lexicographic order,
+// which may repeat a point). A row equal to the one drawn before it is left out: equal rows
+// sit side by side in that order, so the rest are distinct.
+std::size_t fronts_of_sample(const DenseColumns& dense, std::size_t rows, std::size_t cols,
+                             const std::vector<std::uint32_t>& order) {
+    std::vector<std::uint32_t> drawn;
+    drawn.reserve(kSampleSize);
+    for (std::size_t i = 0; i < kSampleSize; ++i) {
+        const std::uint32_t row = order[i * order.size() / kSampleSize];
+        if (drawn.empty() || !same_row(dense, rows, cols, drawn.back(), row)) drawn.push_back(row);
+    }
+    return sample_fronts(point_columns(dense, rows, cols, drawn));
 }
 
 // Column j of the distinct points, in their order.
@@ -518,20 +549,32 @@ std::optional<std::vector<std::uint32_t>> chain_ranks(const MatrixView& f, Metho
     // One objective: every value is dominated by exactly the smaller ones.
     if (cols == 1) return std::move(dense.rank);
 
-    const DistinctRows distinct = distinct_rows(dense, rows, cols);
+    const auto order = lexicographic_order(dense, rows, cols);
+    DistinctRows distinct;
     std::vector<std::uint32_t> rank;
     if (cols == 3) {
+        distinct = distinct_rows(dense, rows, cols, order);
         rank = three_objective_ranks(gather(dense, rows, 1, distinct), gather(dense, rows, 2, distinct));
     } else {
         PointColumns columns;
-        columns.count = distinct.first_row.size();
-        columns.dims = cols - 1;
-        for (std::size_t j = 1; j < cols; ++j) columns.largest = std::max(columns.largest, dense.distinct[j] - 1);
-        columns.values.resize(checked_mul(columns.count, columns.dims));
-        for (std::size_t j = 1; j < cols; ++j)
-            for (std::size_t p = 0; p < columns.count; ++p)
-                columns.values[(j - 1) * columns.count + p] = dense.column(j, rows)[distinct.first_row[p]];
-        rank = front_search_ranks(columns, columns.count, method);
+        auto settle = [&] {
+            distinct = distinct_rows(dense, rows, cols, order);
+            columns = point_columns(dense, rows, cols, distinct.first_row);
+        };
+        std::size_t fronts = 0;
+        if (wants_sample(rows, method) && pool::worker_count() > 1) {
+            // The sample beside the distinct points' columns, drawn from the order itself (the
+            // same points where no row repeats), rather than after them on one worker.
+            pool::parallel_for(2, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t task = begin; task < end; ++task)
+                    if (task == 0) settle();
+                    else fronts = fronts_of_sample(dense, rows, cols, order);
+            });
+        } else {
+            settle();
+            if (wants_sample(columns.count, method)) fronts = fronts_of_sample(dense, rows, cols, distinct.first_row);
+        }
+        rank = front_search_ranks(columns, columns.count, method, fronts);
     }
     std::vector<std::uint32_t> rank_of_row(rows);
     for (std::size_t i = 0; i < rows; ++i) rank_of_row[i] = rank[distinct.of_row[i]];

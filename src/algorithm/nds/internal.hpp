@@ -57,13 +57,26 @@ struct PointColumns {
     std::uint32_t at(std::size_t column, std::size_t point) const noexcept { return values[column * count + point]; }
 };
 
+// Points in the sample whose fronts choose how the front search runs: evenly spread over the
+// order.
+constexpr std::size_t kSampleSize = 1024;
+
+// Whether the front search of `count` points wants the number of fronts of a sample: to choose
+// its index, or how two or more workers share it.
+bool wants_sample(std::size_t count, Method method);
+
+// The number of fronts of distinct points in lexicographic order (0 for none), by the front
+// lists.
+std::size_t sample_fronts(const PointColumns& sample);
+
 // Longest-chain ranks (from 0) of distinct points given in lexicographic order, by front
 // search: a point can only dominate later points, and does so exactly when its coordinate is
 // <= the other's in every column of `columns` (the objectives after the first, every
 // coordinate below UINT32_MAX). `method` may force the front lists or the k-d tree as the
-// index of placed points.
-std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
-                                              std::size_t count, Method method);
+// index of placed points; `sampled_fronts` are the sample's fronts where wants_sample(count,
+// method) holds.
+std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns, std::size_t count, Method method,
+                                              std::size_t sampled_fronts);
 
 // Groups rows by front index (0 = first front), ascending within each front.
 Fronts fronts_from_ranks(const std::vector<std::uint32_t>& rank_of_row);

@@ -67,7 +67,6 @@ constexpr std::size_t kBatchSize = Index::kTree ? 128 : 256;
 // objectives.
 constexpr std::size_t kTreeFrom = 60000;
 constexpr std::size_t kTreeMaybeFrom = 8000;
-constexpr std::size_t kSampleSize = 1024;
 constexpr std::size_t kPointsPerSampleFront = 3300;
 constexpr std::size_t kWideFronts = 20;
 
@@ -419,30 +418,23 @@ std::vector<std::uint32_t> ranks_by(const PointColumns& columns, std::size_t cou
     return ranks_in_order<S, Index>(columns, count, scan);
 }
 
-// The number of fronts of a sample taken at even steps through the points (a subsequence of
-// their order, so the front lists rank it as they would the whole).
 template <class S>
-std::size_t sample_fronts(const PointColumns& columns, std::size_t count, const Scan<S>& scan) {
-    PointColumns sample;
-    sample.count = kSampleSize;
-    sample.dims = columns.dims;
-    sample.largest = columns.largest;
-    sample.values.resize(kSampleSize * columns.dims);
-    for (std::size_t j = 0; j < columns.dims; ++j)
-        for (std::size_t i = 0; i < kSampleSize; ++i)
-            sample.values[j * kSampleSize + i] = columns.at(j, i * count / kSampleSize);
-    const auto ranks = ranks_in_order<S, FrontLists<S>>(sample, kSampleSize, scan);
+std::size_t fronts_of(const PointColumns& sample, const Scan<S>& scan) {
+    if (sample.count == 0) return 0;
+    const auto ranks = ranks_in_order<S, FrontLists<S>>(sample, sample.count, scan);
     return *std::max_element(ranks.begin(), ranks.end()) + std::size_t{1};
+}
+
+bool choosing_index(std::size_t count, Method method) {
+    return method == Method::automatic && count >= kTreeMaybeFrom && count < kTreeFrom;
 }
 
 template <class S>
 std::vector<std::uint32_t> ranks_with(const PointColumns& columns, std::size_t count,
-                                      const Scan<S>& scan, Method method) {
+                                      const Scan<S>& scan, Method method, std::size_t fronts) {
     // The sample decides the index between kTreeMaybeFrom and kTreeFrom, and how two or more
     // workers share the search.
-    const bool parallel = count >= kParallelFrom && pool::worker_count() > 1;
-    const bool choosing = method == Method::automatic && count >= kTreeMaybeFrom && count < kTreeFrom;
-    const std::size_t fronts = parallel || choosing ? sample_fronts(columns, count, scan) : 0;
+    const bool choosing = choosing_index(count, method);
     const bool few_fronts = fronts > 0 && fronts * (columns.dims + 1) <= kWideFronts;
     bool tree = method == Method::front_tree;
     if (method == Method::automatic)
@@ -453,20 +445,35 @@ std::vector<std::uint32_t> ranks_with(const PointColumns& columns, std::size_t c
     return ranks_by<S, FrontLists<S>>(columns, count, scan, few_fronts);
 }
 
+Scan<std::int16_t> scan_16(const Kernels& kernels) {
+    return {kernels.lanes_16, kernels.scan_16, kernels.prefix_16, kernels.tree_16};
+}
+
+Scan<std::int32_t> scan_32(const Kernels& kernels) {
+    return {kernels.lanes_32, kernels.scan_32, kernels.prefix_32, kernels.tree_32};
+}
+
 }  // namespace
+
+bool wants_sample(std::size_t count, Method method) {
+    return (count >= kParallelFrom && pool::worker_count() > 1) || choosing_index(count, method);
+}
+
+std::size_t sample_fronts(const PointColumns& sample) {
+    const Kernels& kernels = scan_kernels();
+    if (sample.largest < UINT16_MAX) return fronts_of(sample, scan_16(kernels));
+    return fronts_of(sample, scan_32(kernels));
+}
 
 // Aligned to a cache line, as the front-list kernel is: the speed of sorts of a few hundred
 // points in 8-15 objectives, where the front lists' loops inlined here take most of the call,
 // moved by 7-12 % with where unrelated code left this function's start.
-[[gnu::aligned(64)]] std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns,
-                                                                   std::size_t count, Method method) {
+[[gnu::aligned(64)]] std::vector<std::uint32_t> front_search_ranks(const PointColumns& columns, std::size_t count,
+                                                                   Method method, std::size_t sampled_fronts) {
     const Kernels& kernels = scan_kernels();
     // 16-bit coordinates double the lanes; the padding value must stay above every one.
-    if (columns.largest < UINT16_MAX)
-        return ranks_with<std::int16_t>(columns, count,
-                                        {kernels.lanes_16, kernels.scan_16, kernels.prefix_16, kernels.tree_16}, method);
-    return ranks_with<std::int32_t>(columns, count,
-                                    {kernels.lanes_32, kernels.scan_32, kernels.prefix_32, kernels.tree_32}, method);
+    if (columns.largest < UINT16_MAX) return ranks_with(columns, count, scan_16(kernels), method, sampled_fronts);
+    return ranks_with(columns, count, scan_32(kernels), method, sampled_fronts);
 }
 
 }  // namespace rc::algorithm::nds
