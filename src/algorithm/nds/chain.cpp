@@ -423,14 +423,6 @@ std::size_t fronts_of_sample(const DenseColumns& dense, std::size_t rows, std::s
     return sample_fronts(point_columns(dense, rows, cols, drawn));
 }
 
-// Column j of the distinct points, in their order.
-std::vector<std::uint32_t> gather(const DenseColumns& dense, std::size_t rows, std::size_t j,
-                                  const DistinctRows& distinct) {
-    std::vector<std::uint32_t> out(distinct.first_row.size());
-    for (std::size_t p = 0; p < out.size(); ++p) out[p] = dense.column(j, rows)[distinct.first_row[p]];
-    return out;
-}
-
 // Two objectives: every earlier distinct point is <= in the first objective, so a point is
 // dominated by a member of front k exactly when that front's smallest second objective so
 // far is <= its own. Those minima grow with k (each member of front k + 1 has a dominator in
@@ -483,11 +475,13 @@ private:
     std::vector<Step> steps_;  // y ascending, z strictly descending
 };
 
-std::vector<std::uint32_t> three_objective_ranks(const std::vector<std::uint32_t>& second,
-                                                 const std::vector<std::uint32_t>& third) {
+// `points`: the second and third objectives of the distinct points, in lexicographic order.
+std::vector<std::uint32_t> three_objective_ranks(const PointColumns& points) {
+    const std::uint32_t* second = points.values.data();
+    const std::uint32_t* third = second + points.count;
     std::vector<Staircase> fronts;
-    std::vector<std::uint32_t> rank(second.size());
-    for (std::size_t p = 0; p < second.size(); ++p) {
+    std::vector<std::uint32_t> rank(points.count);
+    for (std::size_t p = 0; p < points.count; ++p) {
         std::size_t lo = 0, hi = fronts.size();
         while (lo < hi) {
             const std::size_t mid = lo + (hi - lo) / 2;
@@ -551,16 +545,16 @@ std::optional<std::vector<std::uint32_t>> chain_ranks(const MatrixView& f, Metho
 
     const auto order = lexicographic_order(dense, rows, cols);
     DistinctRows distinct;
+    PointColumns columns;
+    auto settle = [&] {
+        distinct = distinct_rows(dense, rows, cols, order);
+        columns = point_columns(dense, rows, cols, distinct.first_row);
+    };
     std::vector<std::uint32_t> rank;
     if (cols == 3) {
-        distinct = distinct_rows(dense, rows, cols, order);
-        rank = three_objective_ranks(gather(dense, rows, 1, distinct), gather(dense, rows, 2, distinct));
+        settle();
+        rank = three_objective_ranks(columns);
     } else {
-        PointColumns columns;
-        auto settle = [&] {
-            distinct = distinct_rows(dense, rows, cols, order);
-            columns = point_columns(dense, rows, cols, distinct.first_row);
-        };
         std::size_t fronts = 0;
         if (wants_sample(rows, method) && pool::worker_count() > 1) {
             // The sample beside the distinct points' columns, drawn from the order itself (the
